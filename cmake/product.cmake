@@ -1,0 +1,18 @@
+# Compile settings shared by every target, and the stricter ones of the
+# product code (converter and runtime), which must stand without any C or
+# C++ runtime library.
+
+function(krelt_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+                                           -Werror)
+endfunction()
+
+function(krelt_product_target target)
+  krelt_warnings(${target})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE
+    -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    -fno-stack-protector
+    # No loop may turn into a call of memcpy or memset.
+    $<$<CXX_COMPILER_ID:GNU>:-fno-tree-loop-distribute-patterns>)
+endfunction()

@@ -1,0 +1,59 @@
+// The conversion run: bim image in, Tamrisk application file out.
+#include "converter/header.h"
+#include "converter/size.h"
+#include "runtime/start.h"
+#include "runtime/stream.h"
+
+namespace {
+
+const char USAGE[] =
+    "usage>krelt appname.bim appname.v heap-size [mmarea-size]";
+const char READ_ERROR[] = "bim file read error";
+const char FORMAT_ERROR[] = "bim file format error";
+const char WRITE_ERROR[] = "Tamrisk file write error";
+
+// The whole image lives here; an image that fills it is too large.
+constexpr uint32_t WORK_BUFFER_SIZE = 0x400000;
+
+int fail(const char* message) {
+  put_line(message);
+  return 1;
+}
+
+}  // namespace
+
+int app::main(int argc, char** argv) {
+  unsigned char* buffer =
+      static_cast<unsigned char*>(heap_alloc(WORK_BUFFER_SIZE));
+  if (argc <= 3) return fail(USAGE);
+  const uint32_t heap_size = static_cast<uint32_t>(parse_size(argv[3]));
+  const uint32_t mmarea_size =
+      argc >= 5 ? static_cast<uint32_t>(parse_size(argv[4])) : 0;
+  if (buffer == nullptr) return fail(READ_ERROR);
+
+  Stream* input = stream_open(argv[1], "rb");
+  if (input == nullptr) return fail(READ_ERROR);
+  const uint32_t n = stream_read(buffer, 1, WORK_BUFFER_SIZE, input);
+  // A failed read may have delivered part of the image: never convert that.
+  const bool read_failed = stream_error(input) != 0;
+  stream_close(input);
+  if (read_failed || n > WORK_BUFFER_SIZE - 1) return fail(READ_ERROR);
+  // Shorter than the header: the checks would look at bytes never read.
+  if (n < HEADER_SIZE || !is_bim_header(buffer)) return fail(FORMAT_ERROR);
+
+  rewrite_header(buffer, heap_size, mmarea_size);
+
+  // Opened only now, so every failure above leaves an existing output as it
+  // was; and since the input is closed, both may name the same file.
+  Stream* output = stream_open(argv[2], "wb");
+  if (output == nullptr) return fail(WRITE_ERROR);
+  const uint32_t written = stream_write(buffer, 1, n, output);
+  const bool closed = stream_close(output) == 0;
+  if (written != n || !closed) {
+    // A truncated .v must not stay behind for a build tool to take as
+    // up to date.
+    stream_remove(argv[2]);
+    return fail(WRITE_ERROR);
+  }
+  return 0;
+}

@@ -1,0 +1,296 @@
+#include "platform/memory/memory_platform.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/start.h"
+
+namespace memory_platform {
+namespace {
+
+struct OpenFile {
+  std::string name;
+  uint32_t position = 0;
+  bool readable = false;
+  bool writable = false;
+};
+
+const uintptr_t STD_BASE = 0x1000;
+const uintptr_t FILE_BASE = 0x2000;
+
+State the_state;
+std::map<uintptr_t, OpenFile> open_files;
+uintptr_t next_handle = FILE_BASE;
+int heap_token;
+std::jmp_buf exit_jump;
+int exit_code;
+bool running;
+
+}  // namespace
+uint64_t count(Call call);
+namespace {
+
+// Counts the call and says whether the fault picks it.
+const Fault* enter(Call call, HANDLE handle = nullptr, uint32_t requested = 0) {
+  the_state.log.push_back({call, handle, std::string(), requested});
+  const Fault& fault = the_state.fault;
+  const bool picked = fault.call_number != 0
+                          ? fault.call_number == the_state.log.size()
+                          : fault.call == call && fault.occurrence != 0 &&
+                                fault.occurrence == count(call);
+  if (picked) {
+    the_state.fault_hit = true;
+    return &the_state.fault;
+  }
+  return nullptr;
+}
+
+std::string* std_stream(HANDLE handle) {
+  switch (reinterpret_cast<uintptr_t>(handle)) {
+    case STD_BASE + 0:
+      return &the_state.stdin_bytes;
+    case STD_BASE + 1:
+      return &the_state.stdout_bytes;
+    case STD_BASE + 2:
+      return &the_state.stderr_bytes;
+    default:
+      return nullptr;
+  }
+}
+
+OpenFile* file_of(HANDLE handle) {
+  auto it = open_files.find(reinterpret_cast<uintptr_t>(handle));
+  return it == open_files.end() ? nullptr : &it->second;
+}
+
+bool is_open(const std::string& name) {
+  for (const auto& entry : open_files) {
+    if (entry.second.name == name) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+const char* call_name(Call call) {
+  static const char* const names[CALL_KIND_COUNT] = {
+      "GetCommandLineA", "GetStdHandle", "ExitProcess", "GetProcessHeap",
+      "HeapAlloc",       "HeapFree",     "CreateFileA", "SetFilePointer",
+      "ReadFile",        "WriteFile",    "CloseHandle", "DeleteFileA"};
+  return names[call];
+}
+
+void reset() {
+  the_state = State();
+  open_files.clear();
+  next_handle = FILE_BASE;
+}
+
+State& state() { return the_state; }
+
+uint64_t count(Call call) {
+  uint64_t n = 0;
+  for (const CallRecord& record : the_state.log) n += record.call == call;
+  return n;
+}
+
+Fault nth(Call call, uint64_t occurrence, FaultKind kind, uint32_t amount) {
+  Fault fault;
+  fault.call = call;
+  fault.occurrence = occurrence;
+  fault.kind = kind;
+  fault.amount = amount;
+  return fault;
+}
+
+uint64_t total_calls() { return the_state.log.size(); }
+
+std::vector<unsigned char> bytes_of(const std::string& text) {
+  return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+int run(const std::string& command_line) {
+  the_state.command_line = command_line;
+  running = true;
+  if (setjmp(exit_jump) == 0) start();
+  running = false;
+  return exit_code;
+}
+
+}  // namespace memory_platform
+
+using namespace memory_platform;
+
+extern "C" {
+
+LPSTR WINAPI GetCommandLineA(void) {
+  enter(CALL_GET_COMMAND_LINE);
+  return &the_state.command_line[0];
+}
+
+HANDLE WINAPI GetStdHandle(DWORD std_handle) {
+  enter(CALL_GET_STD_HANDLE);
+  const DWORD index = STD_INPUT_HANDLE - std_handle;
+  if (index > 2) return INVALID_HANDLE_VALUE;
+  return reinterpret_cast<HANDLE>(STD_BASE + index);
+}
+
+void WINAPI ExitProcess(UINT code) {
+  enter(CALL_EXIT_PROCESS);
+  exit_code = static_cast<int>(code);
+  if (!running) std::abort();
+  std::longjmp(exit_jump, 1);
+}
+
+HANDLE WINAPI GetProcessHeap(void) {
+  enter(CALL_GET_PROCESS_HEAP);
+  return &heap_token;
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T bytes) {
+  if (enter(CALL_HEAP_ALLOC) != nullptr) return nullptr;
+  void* block = std::malloc(bytes != 0 ? bytes : 1);
+  // Fresh blocks are never zero, so code that reads what it never wrote
+  // shows up in tests.
+  if (block != nullptr) std::memset(block, 0xA5, bytes);
+  ++the_state.live_blocks;
+  return block;
+}
+
+BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
+  if (enter(CALL_HEAP_FREE) != nullptr) return FALSE;
+  std::free(block);
+  --the_state.live_blocks;
+  return TRUE;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
+                          LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+                          HANDLE) {
+  if (enter(CALL_CREATE_FILE) != nullptr) return INVALID_HANDLE_VALUE;
+  const std::string name(path);
+  // Share mode 0 is exclusive: a file already open cannot be opened again.
+  if (share_mode == 0 && is_open(name)) return INVALID_HANDLE_VALUE;
+  const bool exists = the_state.files.count(name) != 0;
+  switch (disposition) {
+    case OPEN_EXISTING:
+      if (!exists) return INVALID_HANDLE_VALUE;
+      break;
+    case CREATE_ALWAYS:
+      the_state.files[name].clear();
+      break;
+    case OPEN_ALWAYS:
+      the_state.files[name];
+      break;
+    default:
+      return INVALID_HANDLE_VALUE;
+  }
+  OpenFile file;
+  file.name = name;
+  file.readable = (access & GENERIC_READ) != 0;
+  file.writable = (access & GENERIC_WRITE) != 0;
+  const uintptr_t handle = next_handle++;
+  open_files[handle] = file;
+  ++the_state.open_handles;
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG, DWORD method) {
+  if (enter(CALL_SET_FILE_POINTER, handle) != nullptr) {
+    return INVALID_SET_FILE_POINTER;
+  }
+  OpenFile* file = file_of(handle);
+  if (file == nullptr) return INVALID_SET_FILE_POINTER;
+  const int64_t size = static_cast<int64_t>(the_state.files[file->name].size());
+  int64_t base = 0;
+  if (method == FILE_CURRENT) base = file->position;
+  if (method == FILE_END) base = size;
+  const int64_t position = base + distance;
+  if (position < 0) return INVALID_SET_FILE_POINTER;
+  file->position = static_cast<uint32_t>(position);
+  return file->position;
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD want, LPDWORD got,
+                     LPOVERLAPPED) {
+  const Fault* fault = enter(CALL_READ_FILE, handle, want);
+  *got = 0;
+  uint32_t limit = want;
+  if (the_state.read_chunk != 0 && the_state.read_chunk < limit) {
+    limit = the_state.read_chunk;
+  }
+  if (fault != nullptr && fault->amount < limit) limit = fault->amount;
+
+  const unsigned char* source;
+  uint32_t available;
+  OpenFile* file = file_of(handle);
+  std::string* stream = std_stream(handle);
+  if (file != nullptr && file->readable) {
+    const std::vector<unsigned char>& bytes = the_state.files[file->name];
+    source = bytes.data() + std::min<size_t>(file->position, bytes.size());
+    available = static_cast<uint32_t>(
+        bytes.size() - std::min<size_t>(file->position, bytes.size()));
+  } else if (stream != nullptr) {
+    source = reinterpret_cast<const unsigned char*>(stream->data());
+    available = static_cast<uint32_t>(stream->size());
+  } else {
+    return FALSE;
+  }
+  const uint32_t n = std::min(limit, available);
+  std::memcpy(buffer, source, n);
+  if (file != nullptr) {
+    file->position += n;
+  } else {
+    stream->erase(0, n);
+  }
+  *got = n;
+  return fault != nullptr && fault->kind == FaultKind::fail ? FALSE : TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length,
+                      LPDWORD accepted, LPOVERLAPPED) {
+  const Fault* fault = enter(CALL_WRITE_FILE, handle, length);
+  *accepted = 0;
+  if (fault != nullptr && fault->kind == FaultKind::fail) return FALSE;
+  uint32_t n = length;
+  if (fault != nullptr && fault->amount < n) n = fault->amount;
+  const char* bytes = static_cast<const char*>(buffer);
+  the_state.log.back().data.assign(bytes, n);
+
+  OpenFile* file = file_of(handle);
+  std::string* stream = std_stream(handle);
+  if (file != nullptr && file->writable) {
+    std::vector<unsigned char>& contents = the_state.files[file->name];
+    if (contents.size() < file->position + n) {
+      contents.resize(file->position + n);
+    }
+    std::memcpy(contents.data() + file->position, bytes, n);
+    file->position += n;
+  } else if (stream != nullptr) {
+    stream->append(bytes, n);
+  } else {
+    return FALSE;
+  }
+  *accepted = n;
+  return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+  const Fault* fault = enter(CALL_CLOSE_HANDLE, handle);
+  // Like a POSIX close that reports an error, the handle is gone even when
+  // the call fails.
+  if (open_files.erase(reinterpret_cast<uintptr_t>(handle)) == 0) return FALSE;
+  --the_state.open_handles;
+  return fault == nullptr;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+  if (enter(CALL_DELETE_FILE) != nullptr) return FALSE;
+  const std::string name(path);
+  if (is_open(name)) return FALSE;
+  return the_state.files.erase(name) != 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,85 @@
+// In-memory platform for tests: the KERNEL32 subset over a table of named
+// files, with every call counted and any one call able to fail or fall
+// short. Not thread-safe; one test at a time.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace memory_platform {
+
+enum Call {
+  CALL_GET_COMMAND_LINE,
+  CALL_GET_STD_HANDLE,
+  CALL_EXIT_PROCESS,
+  CALL_GET_PROCESS_HEAP,
+  CALL_HEAP_ALLOC,
+  CALL_HEAP_FREE,
+  CALL_CREATE_FILE,
+  CALL_SET_FILE_POINTER,
+  CALL_READ_FILE,
+  CALL_WRITE_FILE,
+  CALL_CLOSE_HANDLE,
+  CALL_DELETE_FILE,
+  CALL_KIND_COUNT
+};
+
+const char* call_name(Call call);
+
+// What happens to the one call picked either by its number in the run
+// (1-based, counting every platform call) or as the n-th call of one kind.
+enum class FaultKind {
+  fail,   // the call reports failure (ReadFile delivers `amount` first)
+  short_  // ReadFile delivers, WriteFile accepts, at most `amount` bytes
+};
+
+struct Fault {
+  uint64_t call_number = 0;  // 0: pick by kind instead
+  Call call = CALL_KIND_COUNT;
+  uint64_t occurrence = 0;  // 0: no fault
+  FaultKind kind = FaultKind::fail;
+  uint32_t amount = 0;
+};
+
+struct CallRecord {
+  Call call;
+  HANDLE handle;
+  std::string data;  // bytes written, for WriteFile
+  uint32_t requested;
+};
+
+struct State {
+  std::map<std::string, std::vector<unsigned char>> files;
+  std::string command_line;
+  std::string stdin_bytes;
+  std::string stdout_bytes;
+  std::string stderr_bytes;
+  std::vector<CallRecord> log;
+  Fault fault;
+  // Every ReadFile delivers at most this many bytes (0: no limit).
+  uint32_t read_chunk = 0;
+  uint32_t open_handles = 0;
+  uint64_t live_blocks = 0;
+  bool fault_hit = false;
+};
+
+// Empties files, log, streams and faults.
+void reset();
+State& state();
+
+uint64_t count(Call call);
+Fault nth(Call call, uint64_t occurrence, FaultKind kind = FaultKind::fail,
+          uint32_t amount = 0);
+uint64_t total_calls();
+
+std::vector<unsigned char> bytes_of(const std::string& text);
+
+// Runs the process entry on `command_line` until ExitProcess; returns the
+// exit code.
+int run(const std::string& command_line);
+
+}  // namespace memory_platform

@@ -1,0 +1,255 @@
+// The KERNEL32 subset on POSIX, and the process entry of the native program.
+//
+// A handle is a file descriptor. Reads and writes follow Win32 on a disk
+// file: a read fills the request unless the file ends, a write takes all it
+// is given unless it fails.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "runtime/start.h"
+
+namespace {
+
+char* command_line;
+char empty_line[] = "";
+int heap_token;
+
+int fd_of(HANDLE handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+HANDLE handle_of(int fd) {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
+}
+
+bool is_regular_file(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool needs_quotes(const char* arg) {
+  if (*arg == 0) return true;
+  for (; *arg != 0; ++arg) {
+    if (static_cast<unsigned char>(*arg) <= 0x20) return true;
+  }
+  return false;
+}
+
+// Joins argv into one line that the runtime's splitter turns back into the
+// same arguments: an empty argument or one with a separator byte is quoted.
+// A double quote has no escape there, so such an argument cannot pass.
+bool build_command_line(int argc, char** argv) {
+  size_t size = 1;
+  for (int i = 0; i < argc; ++i) {
+    if (strchr(argv[i], '"') != nullptr) return false;
+    size += strlen(argv[i]) + 3;
+  }
+  char* line = static_cast<char*>(malloc(size));
+  if (line == nullptr) {
+    command_line = empty_line;
+    return true;
+  }
+  char* out = line;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) *out++ = ' ';
+    const bool quote = needs_quotes(argv[i]);
+    if (quote) *out++ = '"';
+    const size_t n = strlen(argv[i]);
+    memcpy(out, argv[i], n);
+    out += n;
+    if (quote) *out++ = '"';
+  }
+  *out = 0;
+  command_line = line;
+  return true;
+}
+
+void write_all(int fd, const char* bytes, size_t length) {
+  while (length > 0) {
+    const ssize_t n = write(fd, bytes, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    bytes += n;
+    length -= static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!build_command_line(argc, argv)) {
+    static const char message[] =
+        "argument error: a double quote cannot be passed in an argument\r\n";
+    write_all(1, message, sizeof message - 1);
+    return 1;
+  }
+  start();
+}
+
+extern "C" {
+
+LPSTR WINAPI GetCommandLineA(void) {
+  return command_line != nullptr ? command_line : empty_line;
+}
+
+HANDLE WINAPI GetStdHandle(DWORD std_handle) {
+  switch (std_handle) {
+    case STD_INPUT_HANDLE:
+      return handle_of(0);
+    case STD_OUTPUT_HANDLE:
+      return handle_of(1);
+    case STD_ERROR_HANDLE:
+      return handle_of(2);
+    default:
+      return INVALID_HANDLE_VALUE;
+  }
+}
+
+void WINAPI ExitProcess(UINT exit_code) { _exit(static_cast<int>(exit_code)); }
+
+HANDLE WINAPI GetProcessHeap(void) { return &heap_token; }
+
+LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T bytes) {
+  return malloc(bytes != 0 ? bytes : 1);
+}
+
+BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
+  free(block);
+  return TRUE;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
+                          LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+                          HANDLE) {
+  int flags = O_CLOEXEC | O_NOCTTY;
+  const DWORD both = GENERIC_READ | GENERIC_WRITE;
+  if ((access & both) == both) {
+    flags |= O_RDWR;
+  } else if (access & GENERIC_WRITE) {
+    flags |= O_WRONLY;
+  } else {
+    flags |= O_RDONLY;
+  }
+  switch (disposition) {
+    case CREATE_ALWAYS:  // truncated below, once the file is ours
+    case OPEN_ALWAYS:
+      flags |= O_CREAT;
+      break;
+    case OPEN_EXISTING:
+      break;
+    default:
+      return INVALID_HANDLE_VALUE;
+  }
+
+  int fd;
+  do {
+    fd = open(path, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  // Share mode 0 asks for exclusive use. POSIX locks are advisory, but two
+  // runs of ours on one file still keep out of each other's way.
+  if (ok && share_mode == 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ok = errno != EWOULDBLOCK;
+  }
+  if (ok && disposition == CREATE_ALWAYS && S_ISREG(st.st_mode) &&
+      st.st_size != 0) {
+    ok = ftruncate(fd, 0) == 0;
+  }
+  if (!ok) {
+    close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle_of(fd);
+}
+
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distance_high,
+                            DWORD method) {
+  int whence;
+  switch (method) {
+    case FILE_BEGIN:
+      whence = SEEK_SET;
+      break;
+    case FILE_CURRENT:
+      whence = SEEK_CUR;
+      break;
+    case FILE_END:
+      whence = SEEK_END;
+      break;
+    default:
+      return INVALID_SET_FILE_POINTER;
+  }
+  off_t offset = distance;
+  if (distance_high != nullptr) {
+    offset = static_cast<off_t>(
+        static_cast<uint64_t>(static_cast<uint32_t>(*distance_high)) << 32 |
+        static_cast<uint32_t>(distance));
+  }
+  const off_t position = lseek(fd_of(file), offset, whence);
+  if (position < 0) return INVALID_SET_FILE_POINTER;
+  if (distance_high != nullptr) {
+    *distance_high = static_cast<LONG>(static_cast<uint64_t>(position) >> 32);
+  }
+  return static_cast<DWORD>(position);
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read,
+                     LPDWORD bytes_read, LPOVERLAPPED) {
+  const int fd = fd_of(file);
+  char* bytes = static_cast<char*>(buffer);
+  DWORD done = 0;
+  BOOL ok = TRUE;
+  while (done < bytes_to_read) {
+    const ssize_t n = read(fd, bytes + done, bytes_to_read - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ok = FALSE;
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<DWORD>(n);
+    // Pipes and terminals deliver in pieces, so go on gathering; a short
+    // read of a regular file is its end, and asking again would only cost
+    // a system call.
+    if (done < bytes_to_read && is_regular_file(fd)) break;
+  }
+  *bytes_read = done;
+  return ok;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write,
+                      LPDWORD bytes_written, LPOVERLAPPED) {
+  const int fd = fd_of(file);
+  const char* bytes = static_cast<const char*>(buffer);
+  DWORD done = 0;
+  BOOL ok = TRUE;
+  while (done < bytes_to_write) {
+    const ssize_t n = write(fd, bytes + done, bytes_to_write - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = FALSE;
+      break;
+    }
+    done += static_cast<DWORD>(n);
+  }
+  *bytes_written = done;
+  return ok;
+}
+
+BOOL WINAPI CloseHandle(HANDLE object) {
+  // Linux releases the descriptor even when close reports EINTR.
+  return close(fd_of(object)) == 0 || errno == EINTR;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path) { return unlink(path) == 0; }
+
+}  // extern "C"

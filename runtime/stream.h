@@ -1,0 +1,55 @@
+// Unbuffered byte streams over platform file handles, with the text mode
+// of the console world: CR dropped on reading, LF written as CR LF.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+#include "runtime/heap.h"
+
+struct Stream {
+  HANDLE handle;
+  uint32_t flags;
+};
+
+// No newline translation.
+constexpr uint32_t STREAM_BINARY = 0x01;
+// A platform read or write failed; the result of that call is short.
+constexpr uint32_t STREAM_ERROR = 0x20;
+// A read delivered fewer items than asked; later reads return 0 at once.
+constexpr uint32_t STREAM_AT_END = 0x08;
+
+// Bound to the platform's standard handles at start-up; text mode.
+extern Stream std_in;
+extern Stream std_out;
+extern Stream std_err;
+
+// mode: first byte r, w or a; then any of '+' (read and write) and 'b'
+// (binary). Null when the mode is bad, the file cannot be opened, or no
+// record can be allocated.
+Stream* stream_open(const char* path, const char* mode);
+
+// Both return whole items. A short delivery from the platform is followed
+// by further reads until the request is filled or a read delivers nothing,
+// so a short result always means end of file or an error.
+uint32_t stream_read(void* buffer, uint32_t size, uint32_t count,
+                     Stream* stream);
+uint32_t stream_write(const void* buffer, uint32_t size, uint32_t count,
+                      Stream* stream);
+
+// 0, or -1 for null or a failed platform close (record kept).
+int stream_close(Stream* stream);
+
+// Non-zero once a platform read or write on the stream has failed.
+int stream_error(const Stream* stream);
+
+// 0 when all of text was consumed, else -1.
+int stream_puts(const char* text, Stream* stream);
+
+// text and a newline on std_out.
+int put_line(const char* text);
+
+uint32_t text_length(const char* text);
+
+// Deletes the file at path: 0, or -1 when it could not be deleted.
+int stream_remove(const char* path);

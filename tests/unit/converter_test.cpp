@@ -1,0 +1,170 @@
+// The whole run, process entry to exit code, on the in-memory platform:
+// what a real file system cannot be made to do on demand.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "converter/header.h"
+#include "platform/memory/memory_platform.h"
+
+namespace {
+
+namespace mp = memory_platform;
+using Bytes = std::vector<unsigned char>;
+
+const char USAGE[] =
+    "usage>krelt appname.bim appname.v heap-size [mmarea-size]\r\n";
+const char READ_ERROR[] = "bim file read error\r\n";
+const char FORMAT_ERROR[] = "bim file format error\r\n";
+const char WRITE_ERROR[] = "Tamrisk file write error\r\n";
+
+Bytes image(size_t size) {
+  Bytes b(size);
+  for (size_t i = 0; i < size; ++i) b[i] = static_cast<unsigned char>(i * 13);
+  put_u32le(&b[BIM_CHECK_A], 36);
+  put_u32le(&b[BIM_CHECK_B], 36);
+  return b;
+}
+
+Bytes converted(Bytes b, uint32_t heap, uint32_t mmarea) {
+  rewrite_header(b.data(), heap, mmarea);
+  return b;
+}
+
+class ConverterRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    mp::reset();
+    mp::state().files["in.bim"] = input;
+    mp::state().files["out.v"] = old_output;
+  }
+  int run(const std::string& line = "krelt in.bim out.v 64k 1m") {
+    return mp::run(line);
+  }
+  void expect_failure(const char* message) {
+    EXPECT_EQ(mp::state().stdout_bytes, message);
+    EXPECT_EQ(mp::state().open_handles, 0u);
+  }
+  void expect_output_untouched() {
+    EXPECT_EQ(mp::state().files.at("out.v"), old_output);
+  }
+  const Bytes input = image(1000);
+  const Bytes old_output = mp::bytes_of("previous build");
+};
+
+TEST_F(ConverterRun, Converts) {
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(mp::state().stdout_bytes, "");
+  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
+  EXPECT_EQ(mp::state().open_handles, 0u);
+}
+
+TEST_F(ConverterRun, ArgumentCount) {
+  for (const char* line : {"krelt in.bim out.v", "krelt in.bim", "krelt", ""}) {
+    SetUp();
+    EXPECT_EQ(run(line), 1) << line;
+    expect_failure(USAGE);
+    expect_output_untouched();
+  }
+  SetUp();
+  EXPECT_EQ(run("krelt in.bim out.v 64k"), 0);
+  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 0));
+  SetUp();
+  EXPECT_EQ(run("krelt in.bim out.v 64k 1m extra \"\" more"), 0);
+  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
+}
+
+TEST_F(ConverterRun, InPlace) {
+  EXPECT_EQ(run("krelt in.bim in.bim 64k 1m"), 0);
+  EXPECT_EQ(mp::state().files.at("in.bim"), converted(input, 65536, 1 << 20));
+}
+
+TEST_F(ConverterRun, ImagesArrivingInPiecesAreGathered) {
+  mp::state().read_chunk = 7;
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
+}
+
+TEST_F(ConverterRun, FailedReadIsNeverConverted) {
+  // The read fails after delivering a well-formed header and half the body.
+  mp::state().fault = mp::nth(mp::CALL_READ_FILE, 1, mp::FaultKind::fail, 500);
+  EXPECT_EQ(run(), 1);
+  expect_failure(READ_ERROR);
+  expect_output_untouched();
+}
+
+TEST_F(ConverterRun, ShortInputsAreRefused) {
+  for (size_t size : {0, 1, 11, 12, 35}) {
+    SetUp();
+    Bytes b = image(36);
+    b.resize(size);
+    mp::state().files["in.bim"] = b;
+    EXPECT_EQ(run(), 1) << size;
+    expect_failure(FORMAT_ERROR);
+    expect_output_untouched();
+  }
+  SetUp();
+  mp::state().files["in.bim"] = image(36);
+  EXPECT_EQ(run(), 0) << "a bare header converts";
+}
+
+TEST_F(ConverterRun, AllocationFailures) {
+  struct Case {
+    uint64_t alloc;  // which HeapAlloc fails
+    const char* message;
+    bool output_untouched;
+  };
+  const Case cases[] = {
+      {1, "", true},           // argument text
+      {2, "", true},           // argument vector
+      {3, READ_ERROR, true},   // work buffer
+      {4, READ_ERROR, true},   // input stream record
+      {5, WRITE_ERROR, true},  // output stream record
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    mp::state().fault = mp::nth(mp::CALL_HEAP_ALLOC, c.alloc);
+    EXPECT_EQ(run(), 1) << "alloc " << c.alloc;
+    expect_failure(c.message);
+    expect_output_untouched();
+  }
+}
+
+TEST_F(ConverterRun, WriteSideFailuresLeaveNoOutput) {
+  const mp::Fault faults[] = {
+      mp::nth(mp::CALL_WRITE_FILE, 1),
+      mp::nth(mp::CALL_WRITE_FILE, 1, mp::FaultKind::short_, 999),
+      mp::nth(mp::CALL_WRITE_FILE, 1, mp::FaultKind::short_, 0),
+      mp::nth(mp::CALL_CLOSE_HANDLE, 2),  // closing the output
+  };
+  for (const mp::Fault& fault : faults) {
+    SetUp();
+    mp::state().fault = fault;
+    EXPECT_EQ(run(), 1);
+    expect_failure(WRITE_ERROR);
+    EXPECT_EQ(mp::state().files.count("out.v"), 0u);
+  }
+}
+
+TEST_F(ConverterRun, OutputThatCannotBeOpened) {
+  mp::state().fault = mp::nth(mp::CALL_CREATE_FILE, 2);
+  EXPECT_EQ(run(), 1);
+  expect_failure(WRITE_ERROR);
+  expect_output_untouched();
+}
+
+TEST_F(ConverterRun, BufferBoundary) {
+  mp::state().files["in.bim"] = image(0x400000);
+  EXPECT_EQ(run(), 1);
+  expect_failure(READ_ERROR);
+  expect_output_untouched();
+
+  SetUp();
+  const Bytes largest = image(0x3FFFFF);
+  mp::state().files["in.bim"] = largest;
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(mp::state().files.at("out.v"), converted(largest, 65536, 1 << 20));
+}
+
+}  // namespace
