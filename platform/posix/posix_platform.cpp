@@ -250,6 +250,12 @@ BOOL WINAPI CloseHandle(HANDLE object) {
   return close(fd_of(object)) == 0 || errno == EINTR;
 }
 
-BOOL WINAPI DeleteFileA(LPCSTR path) { return unlink(path) == 0; }
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+  // Only files are deleted, as on Windows: never a device node, a pipe or
+  // a link such as /dev/stdout that a failed write may have been aimed at.
+  struct stat st;
+  if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return FALSE;
+  return unlink(path) == 0;
+}
 
 }  // extern "C"

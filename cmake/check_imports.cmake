@@ -1,0 +1,43 @@
+# Checks a Windows build of krelt: PE format, console subsystem, imports
+# from KERNEL32.dll alone and exactly the calls the runtime makes, and, for
+# the 32-bit program, the size budget.
+#   cmake -DOBJDUMP=... -DEXE=... -DMAGIC=010b -DEXPECTED="A|B" [-DMAX_SIZE=n] -P
+cmake_policy(SET CMP0007 NEW)
+string(REPLACE "|" ";" expected "${EXPECTED}")
+
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
+endif()
+
+if(NOT dump MATCHES "Magic[ \t]+${MAGIC}")
+  message(FATAL_ERROR "${EXE}: optional header magic is not ${MAGIC}")
+endif()
+if(NOT dump MATCHES "Subsystem[ \t]+00000003")
+  message(FATAL_ERROR "${EXE}: not a console program")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
+if(NOT dlls STREQUAL "DLL Name: KERNEL32.dll")
+  message(FATAL_ERROR "${EXE}: imports from ${dlls}; KERNEL32.dll only wanted")
+endif()
+
+# Import lines look like "\t3090\t  136  CloseHandle".
+string(REGEX MATCHALL "\n\t[0-9a-f]+\t +[0-9]+ +[A-Za-z0-9_]+" lines "${dump}")
+set(imported "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE ".* ([A-Za-z0-9_]+)$" "\\1" name "${line}")
+  list(APPEND imported ${name})
+endforeach()
+list(SORT imported)
+list(SORT expected)
+if(NOT imported STREQUAL expected)
+  message(FATAL_ERROR "${EXE} imports:\n  ${imported}\nexpected:\n  ${expected}")
+endif()
+
+file(SIZE ${EXE} size)
+message(STATUS "${EXE}: ${size} bytes, imports ${imported}")
+if(DEFINED MAX_SIZE AND size GREATER MAX_SIZE)
+  message(FATAL_ERROR "${EXE} is ${size} bytes; the budget is ${MAX_SIZE}")
+endif()

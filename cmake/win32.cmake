@@ -1,0 +1,45 @@
+# krelt.exe: a console program whose entry point is the runtime's start,
+# on KERNEL32 alone, with no C runtime, startup files or libgcc.
+
+# The product code is all there is, so it may be built for size.
+foreach(lib krelt_runtime krelt_converter)
+  target_compile_options(${lib} PRIVATE -Os -fno-ident
+    -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+endforeach()
+
+# Builds a freestanding Windows program from the runtime and the objects
+# that supply its app::main.
+function(krelt_windows_program name)
+  add_executable(${name} ${ARGN} $<TARGET_OBJECTS:krelt_runtime>)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  krelt_product_target(${name})
+  target_link_options(${name} PRIVATE
+    -nostdlib -nostartfiles -s
+    -Wl,--subsystem,console
+    -Wl,--gc-sections
+    -Wl,--disable-runtime-pseudo-reloc
+    -Wl,--no-insert-timestamp)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # i386 symbols carry a leading underscore. A fixed image base needs no
+    # relocations, and with our own section layout the headers fit in one
+    # 512-byte block: together they keep krelt.exe within 4 KiB.
+    target_link_options(${name} PRIVATE
+      -Wl,--entry=_start
+      -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/win32.ld
+      -Wl,--disable-dynamicbase -Wl,--disable-reloc-section)
+    set_target_properties(${name} PROPERTIES LINK_DEPENDS
+                          ${PROJECT_SOURCE_DIR}/cmake/win32.ld)
+  else()
+    target_link_options(${name} PRIVATE -Wl,--entry=start)
+  endif()
+  target_link_libraries(${name} PRIVATE kernel32)
+endfunction()
+
+krelt_windows_program(krelt $<TARGET_OBJECTS:krelt_converter>)
+
+# Test helpers for the Windows suite: the argument vector as the runtime
+# splits the real command line, and a launcher for raw command lines.
+krelt_windows_program(print_args tests/win32/print_args.cpp)
+add_executable(spawn tests/win32/spawn.cpp)
+krelt_warnings(spawn)
+target_link_options(spawn PRIVATE -static)

@@ -1,0 +1,126 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace e2e {
+
+std::string env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+bool on_windows() { return env("KRELT_PLATFORM") == "win32"; }
+
+namespace {
+
+std::string drain(int fd) {
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, n);
+  close(fd);
+  return text;
+}
+
+}  // namespace
+
+Result run_program(const std::string& program, const fs::path& dir,
+                   const Args& args, rlim_t file_size_limit) {
+  Args command;
+  std::istringstream runner(env("KRELT_RUNNER"));
+  for (std::string word; runner >> word;) command.push_back(word);
+  command.push_back(fs::absolute(program).string());
+  command.insert(command.end(), args.begin(), args.end());
+
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(err[0]);
+    const int null_in = open("/dev/null", O_RDONLY);
+    dup2(null_in, 0);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    if (file_size_limit != 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit = {file_size_limit, file_size_limit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv;
+    for (std::string& word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  Result result;
+  // Neither program writes much, so reading one pipe after the other
+  // cannot block the child.
+  result.out = drain(out[0]);
+  result.err = drain(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.code =
+      WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+void ScratchTest::SetUp() {
+  ASSERT_FALSE(env("KRELT_PROGRAM").empty()) << "set KRELT_PROGRAM";
+  char pattern[] = "/tmp/krelt-e2e-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  dir = pattern;
+}
+
+void ScratchTest::TearDown() { fs::remove_all(dir); }
+
+void ScratchTest::write(const std::string& name, const Bytes& bytes) {
+  std::ofstream f(dir / name, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+void ScratchTest::write_text(const std::string& name, const std::string& text) {
+  write(name, Bytes(text.begin(), text.end()));
+}
+
+Bytes ScratchTest::read(const std::string& name) {
+  std::ifstream f(dir / name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(f), {});
+}
+
+bool ScratchTest::exists(const std::string& name) {
+  return fs::exists(dir / name);
+}
+
+Result ScratchTest::run(const Args& args, rlim_t file_size_limit) {
+  return run_program(env("KRELT_PROGRAM"), dir, args, file_size_limit);
+}
+
+}  // namespace e2e
+
+// Settings come as NAME=VALUE arguments (from ctest) or from the
+// environment (by hand).
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const size_t eq = arg.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      std::fprintf(stderr, "unexpected argument: %s\n", argv[i]);
+      return 2;
+    }
+    setenv(arg.substr(0, eq).c_str(), arg.substr(eq + 1).c_str(), 1);
+  }
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,52 @@
+// The harness of the end-to-end suites: runs the program under test, as
+// the environment names it, in a scratch directory.
+//
+//   KRELT_PROGRAM  the program under test (required)
+//   KRELT_RUNNER   a command to start it with, e.g. "wine" (optional)
+//   KRELT_PLATFORM posix or win32: enables the tests only one of them can run
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+using Args = std::vector<std::string>;
+
+std::string env(const char* name);
+bool on_windows();
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs program (through KRELT_RUNNER) with args in dir. file_size_limit > 0
+// makes writes past that size fail as on a full disk.
+Result run_program(const std::string& program, const fs::path& dir,
+                   const Args& args, rlim_t file_size_limit = 0);
+
+// A scratch directory per test, removed afterwards.
+class ScratchTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  void write(const std::string& name, const Bytes& bytes);
+  void write_text(const std::string& name, const std::string& text);
+  Bytes read(const std::string& name);
+  bool exists(const std::string& name);
+  // Runs KRELT_PROGRAM.
+  Result run(const Args& args, rlim_t file_size_limit = 0);
+
+  fs::path dir;
+};
+
+}  // namespace e2e

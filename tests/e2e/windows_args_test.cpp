@@ -1,0 +1,122 @@
+// What only the real Windows platform shows: the runtime splitting the
+// command line that GetCommandLineA really returns, including lines that
+// no argv quoting can make (they are started through the spawn helper).
+#include <sstream>
+
+#include "harness.h"
+
+namespace {
+
+using namespace e2e;
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t end; (end = text.find("\r\n", at)) != std::string::npos;
+       at = end + 2) {
+    lines.push_back(text.substr(at, end - at));
+  }
+  if (at != text.size()) lines.push_back("unterminated: " + text.substr(at));
+  return lines;
+}
+
+class WindowsCommandLine : public ScratchTest {
+ protected:
+  void SetUp() override {
+    if (!on_windows()) GTEST_SKIP() << "needs the Windows build";
+    ScratchTest::SetUp();
+    fs::copy_file(env("KRELT_PRINT_ARGS"), dir / "print_args.exe");
+    fs::copy_file(env("KRELT_PROGRAM"), dir / "krelt.exe");
+  }
+  // Starts program (in the scratch directory) with exactly this raw line.
+  Result spawn(const std::string& program, const std::string& line) {
+    write_text("line.txt", line);
+    return run_program(env("KRELT_SPAWN"), dir, {program, "line.txt"});
+  }
+};
+
+TEST_F(WindowsCommandLine, ArgumentsPassedThroughWine) {
+  const Result r = run_program((dir / "print_args.exe").string(), dir,
+                               {"a b", "", "x\ty", "c:\\dir\\f", "tail"});
+  ASSERT_EQ(r.code, 0);
+  std::vector<std::string> lines = lines_of(r.out);
+  ASSERT_EQ(lines.size(), 8u) << r.out;
+  EXPECT_EQ(lines[0], "6");
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
+            (std::vector<std::string>{"[a b]", "[]", "[x\ty]", "[c:\\dir\\f]",
+                                      "[tail]", "(null)"}));
+}
+
+TEST_F(WindowsCommandLine, ProgramPathWithSpacesLosesItsQuotes) {
+  fs::create_directories(dir / "Program Files");
+  fs::copy_file(dir / "print_args.exe",
+                dir / "Program Files" / "print args.exe");
+  const Result r =
+      run_program((dir / "Program Files" / "print args.exe").string(), dir, {});
+  ASSERT_EQ(r.code, 0);
+  const std::vector<std::string> lines = lines_of(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  EXPECT_EQ(lines[0], "1");
+  const std::string tail = "\\Program Files\\print args.exe]";
+  ASSERT_GE(lines[1].size(), tail.size());
+  EXPECT_EQ(lines[1].substr(lines[1].size() - tail.size()), tail) << lines[1];
+  EXPECT_EQ(lines[1].find('"'), std::string::npos);
+}
+
+struct RawLine {
+  const char* name;
+  std::string line;
+  std::vector<std::string> args;
+};
+
+class RawCommandLine : public WindowsCommandLine,
+                       public testing::WithParamInterface<RawLine> {};
+
+TEST_P(RawCommandLine, SplitsAsOnWindows) {
+  const Result r = spawn("print_args.exe", GetParam().line);
+  ASSERT_EQ(r.code, 0) << r.out;
+  std::vector<std::string> expected = {std::to_string(GetParam().args.size())};
+  for (const std::string& arg : GetParam().args)
+    expected.push_back("[" + arg + "]");
+  expected.push_back("(null)");
+  EXPECT_EQ(lines_of(r.out), expected);
+}
+
+void PrintTo(const RawLine& c, std::ostream* os) { *os << c.name; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, RawCommandLine,
+    testing::Values(
+        RawLine{"QuotedProgramPath",
+                "\"C:\\Program Files\\Tamrisk\\krelt.exe\" in.bim",
+                {"C:\\Program Files\\Tamrisk\\krelt.exe", "in.bim"}},
+        RawLine{"UnclosedQuote", "p a \"b  c\t ", {"p", "a", "b  c\t "}},
+        RawLine{"ControlBytes",
+                "p\x01"
+                "a\x1f"
+                "b",
+                {"p", "a", "b"}},
+        RawLine{"EmptyArguments", "p \"\" \"\"", {"p", "", ""}},
+        RawLine{"SeparatorRuns", "  p \t a  ", {"p", "a"}},
+        RawLine{"QuotesInsideAWord", "a\"b c\"d \\\"x", {"ab cd", "\\x"}}),
+    [](const testing::TestParamInfo<RawLine>& param_info) {
+      return std::string(param_info.param.name);
+    });
+
+TEST_F(WindowsCommandLine, ConverterSeesTheRawLine) {
+  std::vector<unsigned char> image(64, 0);
+  image[4] = image[8] = 36;
+  write("app.bim", image);
+  // The unclosed quote swallows the heap size: three arguments only.
+  Result r = spawn("krelt.exe", "krelt app.bim \"out file.v 64k");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out,
+            "usage>krelt appname.bim appname.v heap-size [mmarea-size]\r\n");
+  EXPECT_FALSE(exists("out file.v 64k"));
+
+  r = spawn("krelt.exe", "krelt app.bim \"out file.v\" 64k");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(read("out file.v").size(), 64u);
+}
+
+}  // namespace
