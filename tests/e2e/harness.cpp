@@ -17,8 +17,6 @@ std::string env(const char* name) {
   return value != nullptr ? value : "";
 }
 
-bool on_windows() { return env("KRELT_PLATFORM") == "win32"; }
-
 namespace {
 
 std::string drain(int fd) {

@@ -3,7 +3,6 @@
 //
 //   KRELT_PROGRAM  the program under test (required)
 //   KRELT_RUNNER   a command to start it with, e.g. "wine" (optional)
-//   KRELT_PLATFORM posix or win32: enables the tests only one of them can run
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,7 +19,6 @@ using Bytes = std::vector<unsigned char>;
 using Args = std::vector<std::string>;
 
 std::string env(const char* name);
-bool on_windows();
 
 struct Result {
   int code = -1;

@@ -1,0 +1,43 @@
+# Front door to the CMake builds.
+#   make demo    build krelt and convert the sample image in examples/
+#   make test    build and run every test suite this machine can run
+#   make win32   build the 32-bit Windows program, build/win32/krelt.exe
+HOST := build/host
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+define need
+	@command -v $(1) > /dev/null 2>&1 || \
+	  { echo "krelt: '$(1)' is missing: apt-get install $(2)" >&2; exit 1; }
+endef
+
+.PHONY: host demo test win32 win64 clean
+
+host:
+	$(call need,cmake,cmake)
+	$(call need,g++,g++)
+	@cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	@cmake --build $(HOST) -j $(JOBS)
+
+demo: host
+	@mkdir -p build/demo
+	@echo "== bim header of examples/sample.bim"
+	@od -A x -t x1 -N 36 examples/sample.bim
+	$(HOST)/krelt examples/sample.bim build/demo/sample.v 64k 1m
+	@echo "== Tamrisk header of build/demo/sample.v"
+	@od -A x -t x1 -N 36 build/demo/sample.v
+	@cmp -i 36 examples/sample.bim build/demo/sample.v && \
+	  echo "== body after byte 36 unchanged; $$(wc -c < build/demo/sample.v) bytes"
+
+test:
+	@tools/run_tests
+
+win32 win64:
+	$(call need,cmake,cmake)
+	@cmake -S . -B build/$@ \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(if $(filter win32,$@),i686,x86_64)-w64-mingw32.cmake \
+	  -DCMAKE_BUILD_TYPE=MinSizeRel > /dev/null
+	@cmake --build build/$@ -j $(JOBS)
+	@ls -l build/$@/krelt.exe
+
+clean:
+	rm -rf build
