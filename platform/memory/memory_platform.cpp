@@ -32,17 +32,19 @@ bool running;
 uint64_t count(Call call);
 namespace {
 
-// Counts the call and says whether the fault picks it.
-const Fault* enter(Call call, HANDLE handle = nullptr, uint32_t requested = 0) {
-  the_state.log.push_back({call, handle, std::string(), requested});
-  const Fault& fault = the_state.fault;
-  const bool picked = fault.call_number != 0
-                          ? fault.call_number == the_state.log.size()
-                          : fault.call == call && fault.occurrence != 0 &&
-                                fault.occurrence == count(call);
-  if (picked) {
-    the_state.fault_hit = true;
-    return &the_state.fault;
+// Counts the call and returns the fault that picks it, if any.
+const Fault* enter(Call call, HANDLE handle = nullptr, const char* path = "",
+                   uint32_t requested = 0) {
+  the_state.log.push_back({call, handle, path, requested});
+  for (const Fault& fault : the_state.faults) {
+    const bool picked = fault.call_number != 0
+                            ? fault.call_number == the_state.log.size()
+                            : fault.call == call && fault.occurrence != 0 &&
+                                  fault.occurrence == count(call);
+    if (picked) {
+      the_state.fault_hit = true;
+      return &fault;
+    }
   }
   return nullptr;
 }
@@ -105,6 +107,8 @@ Fault nth(Call call, uint64_t occurrence, FaultKind kind, uint32_t amount) {
   return fault;
 }
 
+HANDLE std_output_handle() { return reinterpret_cast<HANDLE>(STD_BASE + 1); }
+
 uint64_t total_calls() { return the_state.log.size(); }
 
 std::vector<unsigned char> bytes_of(const std::string& text) {
@@ -131,7 +135,7 @@ LPSTR WINAPI GetCommandLineA(void) {
 }
 
 HANDLE WINAPI GetStdHandle(DWORD std_handle) {
-  enter(CALL_GET_STD_HANDLE);
+  if (enter(CALL_GET_STD_HANDLE) != nullptr) return INVALID_HANDLE_VALUE;
   const DWORD index = STD_INPUT_HANDLE - std_handle;
   if (index > 2) return INVALID_HANDLE_VALUE;
   return reinterpret_cast<HANDLE>(STD_BASE + index);
@@ -169,7 +173,9 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
                           LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
                           HANDLE) {
-  if (enter(CALL_CREATE_FILE) != nullptr) return INVALID_HANDLE_VALUE;
+  if (enter(CALL_CREATE_FILE, nullptr, path) != nullptr) {
+    return INVALID_HANDLE_VALUE;
+  }
   const std::string name(path);
   // Share mode 0 is exclusive: a file already open cannot be opened again.
   if (share_mode == 0 && is_open(name)) return INVALID_HANDLE_VALUE;
@@ -215,7 +221,7 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG, DWORD method) {
 
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD want, LPDWORD got,
                      LPOVERLAPPED) {
-  const Fault* fault = enter(CALL_READ_FILE, handle, want);
+  const Fault* fault = enter(CALL_READ_FILE, handle, "", want);
   *got = 0;
   uint32_t limit = want;
   if (the_state.read_chunk != 0 && the_state.read_chunk < limit) {
@@ -251,7 +257,7 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD want, LPDWORD got,
 
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length,
                       LPDWORD accepted, LPOVERLAPPED) {
-  const Fault* fault = enter(CALL_WRITE_FILE, handle, length);
+  const Fault* fault = enter(CALL_WRITE_FILE, handle, "", length);
   *accepted = 0;
   if (fault != nullptr && fault->kind == FaultKind::fail) return FALSE;
   uint32_t n = length;
@@ -287,7 +293,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
-  if (enter(CALL_DELETE_FILE) != nullptr) return FALSE;
+  if (enter(CALL_DELETE_FILE, nullptr, path) != nullptr) return FALSE;
   const std::string name(path);
   if (is_open(name)) return FALSE;
   return the_state.files.erase(name) != 0;

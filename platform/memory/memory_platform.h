@@ -48,7 +48,8 @@ struct Fault {
 struct CallRecord {
   Call call;
   HANDLE handle;
-  std::string data;  // bytes written, for WriteFile
+  std::string data;  // bytes written by WriteFile; path of CreateFileA
+                     // and DeleteFileA
   uint32_t requested;
 };
 
@@ -59,7 +60,7 @@ struct State {
   std::string stdout_bytes;
   std::string stderr_bytes;
   std::vector<CallRecord> log;
-  Fault fault;
+  std::vector<Fault> faults;
   // Every ReadFile delivers at most this many bytes (0: no limit).
   uint32_t read_chunk = 0;
   uint32_t open_handles = 0;
@@ -75,6 +76,8 @@ uint64_t count(Call call);
 Fault nth(Call call, uint64_t occurrence, FaultKind kind = FaultKind::fail,
           uint32_t amount = 0);
 uint64_t total_calls();
+// The handle GetStdHandle gives for standard output.
+HANDLE std_output_handle();
 
 std::vector<unsigned char> bytes_of(const std::string& text);
 

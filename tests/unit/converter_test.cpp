@@ -88,7 +88,8 @@ TEST_F(ConverterRun, ImagesArrivingInPiecesAreGathered) {
 
 TEST_F(ConverterRun, FailedReadIsNeverConverted) {
   // The read fails after delivering a well-formed header and half the body.
-  mp::state().fault = mp::nth(mp::CALL_READ_FILE, 1, mp::FaultKind::fail, 500);
+  mp::state().faults = {
+      mp::nth(mp::CALL_READ_FILE, 1, mp::FaultKind::fail, 500)};
   EXPECT_EQ(run(), 1);
   expect_failure(READ_ERROR);
   expect_output_untouched();
@@ -124,7 +125,7 @@ TEST_F(ConverterRun, AllocationFailures) {
   };
   for (const Case& c : cases) {
     SetUp();
-    mp::state().fault = mp::nth(mp::CALL_HEAP_ALLOC, c.alloc);
+    mp::state().faults = {mp::nth(mp::CALL_HEAP_ALLOC, c.alloc)};
     EXPECT_EQ(run(), 1) << "alloc " << c.alloc;
     expect_failure(c.message);
     expect_output_untouched();
@@ -140,7 +141,7 @@ TEST_F(ConverterRun, WriteSideFailuresLeaveNoOutput) {
   };
   for (const mp::Fault& fault : faults) {
     SetUp();
-    mp::state().fault = fault;
+    mp::state().faults = {fault};
     EXPECT_EQ(run(), 1);
     expect_failure(WRITE_ERROR);
     EXPECT_EQ(mp::state().files.count("out.v"), 0u);
@@ -148,7 +149,7 @@ TEST_F(ConverterRun, WriteSideFailuresLeaveNoOutput) {
 }
 
 TEST_F(ConverterRun, OutputThatCannotBeOpened) {
-  mp::state().fault = mp::nth(mp::CALL_CREATE_FILE, 2);
+  mp::state().faults = {mp::nth(mp::CALL_CREATE_FILE, 2)};
   EXPECT_EQ(run(), 1);
   expect_failure(WRITE_ERROR);
   expect_output_untouched();

@@ -70,7 +70,7 @@ TEST(SplitAllocation, EitherBlockMissingGivesNullVector) {
   for (uint64_t failing = 1; failing <= 2; ++failing) {
     mp::reset();
     mp::state().command_line = "krelt a b c";
-    mp::state().fault = mp::nth(mp::CALL_HEAP_ALLOC, failing);
+    mp::state().faults = {mp::nth(mp::CALL_HEAP_ALLOC, failing)};
     int argc = -1;
     EXPECT_EQ(split_command_line(&argc), nullptr);
     EXPECT_EQ(argc, 0);

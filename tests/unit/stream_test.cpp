@@ -100,14 +100,14 @@ TEST_F(StreamTest, MissingFileAndEmptiedFile) {
 }
 
 TEST_F(StreamTest, AppendSeekFailureLeavesNothingOpen) {
-  mp::state().fault = mp::nth(mp::CALL_SET_FILE_POINTER, 1);
+  mp::state().faults = {mp::nth(mp::CALL_SET_FILE_POINTER, 1)};
   EXPECT_EQ(stream_open("f", "a"), nullptr);
   EXPECT_EQ(mp::state().open_handles, 0u);
   EXPECT_EQ(mp::state().live_blocks, 0u);
 }
 
 TEST_F(StreamTest, RecordAllocationFailureGivesNull) {
-  mp::state().fault = mp::nth(mp::CALL_HEAP_ALLOC, 1);
+  mp::state().faults = {mp::nth(mp::CALL_HEAP_ALLOC, 1)};
   EXPECT_EQ(stream_open("f", "w"), nullptr);
   EXPECT_EQ(mp::count(mp::CALL_CREATE_FILE), 0u);
 }
@@ -178,7 +178,7 @@ TEST_F(StreamTest, ShortDeliveriesAreGathered) {
 
 TEST_F(StreamTest, FailedReadSetsErrorAndEnd) {
   put("f", "0123456789");
-  mp::state().fault = mp::nth(mp::CALL_READ_FILE, 1, mp::FaultKind::fail, 4);
+  mp::state().faults = {mp::nth(mp::CALL_READ_FILE, 1, mp::FaultKind::fail, 4)};
   Stream* s = stream_open("f", "rb");
   char buf[10];
   EXPECT_EQ(stream_read(buf, 2, 5, s), 2u);
@@ -212,7 +212,7 @@ TEST_F(StreamTest, TextWriteTurnsEachLineFeedIntoItsOwnCall) {
 
 TEST_F(StreamTest, TextWriteStopsAtTheFirstFailure) {
   Stream* s = stream_open("f", "w");
-  mp::state().fault = mp::nth(mp::CALL_WRITE_FILE, 2);  // the CR LF
+  mp::state().faults = {mp::nth(mp::CALL_WRITE_FILE, 2)};  // the CR LF
   EXPECT_EQ(stream_write("ab\ncd", 1, 5, s), 2u);
   EXPECT_EQ(mp::count(mp::CALL_WRITE_FILE), 2u);
   EXPECT_TRUE(stream_error(s));
@@ -223,7 +223,8 @@ TEST_F(StreamTest, BinaryWriteIsOneCallAndCountsWhatWasAccepted) {
   Stream* s = stream_open("f", "wb");
   EXPECT_EQ(stream_write("a\nb\n", 2, 2, s), 2u);
   EXPECT_EQ(writes(), (std::vector<std::string>{"a\nb\n"}));
-  mp::state().fault = mp::nth(mp::CALL_WRITE_FILE, 2, mp::FaultKind::short_, 3);
+  mp::state().faults = {
+      mp::nth(mp::CALL_WRITE_FILE, 2, mp::FaultKind::short_, 3)};
   EXPECT_EQ(stream_write("wxyz", 2, 2, s), 1u);
   EXPECT_TRUE(stream_error(s));
   stream_close(s);
@@ -232,7 +233,7 @@ TEST_F(StreamTest, BinaryWriteIsOneCallAndCountsWhatWasAccepted) {
 TEST_F(StreamTest, CloseResults) {
   EXPECT_EQ(stream_close(nullptr), -1);
   Stream* s = stream_open("f", "w");
-  mp::state().fault = mp::nth(mp::CALL_CLOSE_HANDLE, 1);
+  mp::state().faults = {mp::nth(mp::CALL_CLOSE_HANDLE, 1)};
   EXPECT_EQ(stream_close(s), -1);
   EXPECT_EQ(mp::state().live_blocks, 1u) << "a failed close keeps the record";
 }
@@ -244,7 +245,8 @@ TEST_F(StreamTest, PutsAndPutLine) {
   EXPECT_EQ(mp::state().stdout_bytes, "bim file read error\r\n");
 
   mp::state().stdout_bytes.clear();
-  mp::state().fault = mp::nth(mp::CALL_WRITE_FILE, 3, mp::FaultKind::short_, 1);
+  mp::state().faults = {
+      mp::nth(mp::CALL_WRITE_FILE, 3, mp::FaultKind::short_, 1)};
   EXPECT_EQ(put_line("msg"), -1);
   EXPECT_EQ(mp::count(mp::CALL_WRITE_FILE), 3u) << "no newline after a failure";
 }
