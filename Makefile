@@ -2,6 +2,8 @@
 #   make demo    build krelt and convert the sample image in examples/
 #   make test    build and run every test suite this machine can run
 #   make win32   build the 32-bit Windows program, build/win32/krelt.exe
+#   make fuzz    run every fuzz target for FUZZ_SECONDS (default 60) each
+#   make sanitize  the unit and end-to-end suites under ASan and UBSan
 HOST := build/host
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -10,7 +12,7 @@ define need
 	  { echo "krelt: '$(1)' is missing: apt-get install $(2)" >&2; exit 1; }
 endef
 
-.PHONY: host demo test win32 win64 clean
+.PHONY: host demo test win32 win64 fuzz sanitize clean
 
 host:
 	$(call need,cmake,cmake)
@@ -30,6 +32,15 @@ demo: host
 
 test:
 	@tools/run_tests
+
+fuzz:
+	@tools/run_fuzz
+
+sanitize:
+	$(call need,cmake,cmake)
+	@cmake --preset asan > /dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan
 
 win32 win64:
 	$(call need,cmake,cmake)

@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "runtime/start.h"
 
@@ -21,6 +22,9 @@ const uintptr_t STD_BASE = 0x1000;
 const uintptr_t FILE_BASE = 0x2000;
 
 State the_state;
+// Blocks the run has not given back; process end, that is reset(),
+// reclaims them. Never destroyed, so they stay reachable to the end.
+std::set<void*>& live_blocks = *new std::set<void*>;
 std::map<uintptr_t, OpenFile> open_files;
 uintptr_t next_handle = FILE_BASE;
 int heap_token;
@@ -85,6 +89,8 @@ const char* call_name(Call call) {
 }
 
 void reset() {
+  for (void* block : live_blocks) std::free(block);
+  live_blocks.clear();
   the_state = State();
   open_files.clear();
   next_handle = FILE_BASE;
@@ -158,13 +164,16 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T bytes) {
   void* block = std::malloc(bytes != 0 ? bytes : 1);
   // Fresh blocks are never zero, so code that reads what it never wrote
   // shows up in tests.
-  if (block != nullptr) std::memset(block, 0xA5, bytes);
+  if (block == nullptr) return nullptr;
+  if (the_state.poison_blocks) std::memset(block, 0xA5, bytes);
+  live_blocks.insert(block);
   ++the_state.live_blocks;
   return block;
 }
 
 BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
   if (enter(CALL_HEAP_FREE) != nullptr) return FALSE;
+  if (live_blocks.erase(block) == 0) std::abort();  // not ours, or freed twice
   std::free(block);
   --the_state.live_blocks;
   return TRUE;
@@ -245,7 +254,7 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD want, LPDWORD got,
     return FALSE;
   }
   const uint32_t n = std::min(limit, available);
-  std::memcpy(buffer, source, n);
+  if (n != 0) std::memcpy(buffer, source, n);
   if (file != nullptr) {
     file->position += n;
   } else {
@@ -272,7 +281,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length,
     if (contents.size() < file->position + n) {
       contents.resize(file->position + n);
     }
-    std::memcpy(contents.data() + file->position, bytes, n);
+    if (n != 0) std::memcpy(contents.data() + file->position, bytes, n);
     file->position += n;
   } else if (stream != nullptr) {
     stream->append(bytes, n);

@@ -63,6 +63,9 @@ struct State {
   std::vector<Fault> faults;
   // Every ReadFile delivers at most this many bytes (0: no limit).
   uint32_t read_chunk = 0;
+  // Fill fresh blocks with 0xA5 so that reading what was never written
+  // shows; fuzzers turn it off for speed.
+  bool poison_blocks = true;
   uint32_t open_handles = 0;
   uint64_t live_blocks = 0;
   bool fault_hit = false;

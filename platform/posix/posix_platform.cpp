@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "platform/posix/command_line.h"
 #include "runtime/start.h"
 
 namespace {
@@ -34,43 +35,6 @@ bool is_regular_file(int fd) {
   return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool needs_quotes(const char* arg) {
-  if (*arg == 0) return true;
-  for (; *arg != 0; ++arg) {
-    if (static_cast<unsigned char>(*arg) <= 0x20) return true;
-  }
-  return false;
-}
-
-// Joins argv into one line that the runtime's splitter turns back into the
-// same arguments: an empty argument or one with a separator byte is quoted.
-// A double quote has no escape there, so such an argument cannot pass.
-bool build_command_line(int argc, char** argv) {
-  size_t size = 1;
-  for (int i = 0; i < argc; ++i) {
-    if (strchr(argv[i], '"') != nullptr) return false;
-    size += strlen(argv[i]) + 3;
-  }
-  char* line = static_cast<char*>(malloc(size));
-  if (line == nullptr) {
-    command_line = empty_line;
-    return true;
-  }
-  char* out = line;
-  for (int i = 0; i < argc; ++i) {
-    if (i > 0) *out++ = ' ';
-    const bool quote = needs_quotes(argv[i]);
-    if (quote) *out++ = '"';
-    const size_t n = strlen(argv[i]);
-    memcpy(out, argv[i], n);
-    out += n;
-    if (quote) *out++ = '"';
-  }
-  *out = 0;
-  command_line = line;
-  return true;
-}
-
 void write_all(int fd, const char* bytes, size_t length) {
   while (length > 0) {
     const ssize_t n = write(fd, bytes, length);
@@ -84,11 +48,18 @@ void write_all(int fd, const char* bytes, size_t length) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!build_command_line(argc, argv)) {
-    static const char message[] =
-        "argument error: a double quote cannot be passed in an argument\r\n";
-    write_all(1, message, sizeof message - 1);
-    return 1;
+  switch (join_arguments(argc, argv, &command_line)) {
+    case JOIN_OK:
+      break;
+    case JOIN_NO_MEMORY:
+      // With no line the run sees no arguments and prints its usage.
+      command_line = empty_line;
+      break;
+    case JOIN_HAS_QUOTE:
+      static const char message[] =
+          "argument error: a double quote cannot be passed in an argument\r\n";
+      write_all(1, message, sizeof message - 1);
+      return 1;
   }
   start();
 }

@@ -1,0 +1,40 @@
+#include "platform/posix/command_line.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+bool needs_quotes(const char* arg) {
+  if (*arg == 0) return true;
+  for (; *arg != 0; ++arg) {
+    if (static_cast<unsigned char>(*arg) <= 0x20) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+JoinResult join_arguments(int argc, char* const* argv, char** line_out) {
+  *line_out = nullptr;
+  size_t size = 1;
+  for (int i = 0; i < argc; ++i) {
+    if (strchr(argv[i], '"') != nullptr) return JOIN_HAS_QUOTE;
+    size += strlen(argv[i]) + 3;
+  }
+  char* line = static_cast<char*>(malloc(size));
+  if (line == nullptr) return JOIN_NO_MEMORY;
+  char* out = line;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) *out++ = ' ';
+    const bool quote = needs_quotes(argv[i]);
+    if (quote) *out++ = '"';
+    const size_t n = strlen(argv[i]);
+    memcpy(out, argv[i], n);
+    out += n;
+    if (quote) *out++ = '"';
+  }
+  *out = 0;
+  *line_out = line;
+  return JOIN_OK;
+}
