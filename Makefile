@@ -4,6 +4,7 @@
 #   make win32   build the 32-bit Windows program, build/win32/krelt.exe
 #   make fuzz    run every fuzz target for FUZZ_SECONDS (default 60) each
 #   make sanitize  the unit and end-to-end suites under ASan and UBSan
+#   make bench   krelt against cp: times, memory, system calls
 HOST := build/host
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -12,7 +13,7 @@ define need
 	  { echo "krelt: '$(1)' is missing: apt-get install $(2)" >&2; exit 1; }
 endef
 
-.PHONY: host demo test win32 win64 fuzz sanitize clean
+.PHONY: host demo test win32 win64 fuzz sanitize bench clean
 
 host:
 	$(call need,cmake,cmake)
@@ -35,6 +36,9 @@ test:
 
 fuzz:
 	@tools/run_fuzz
+
+bench:
+	@bench/run
 
 sanitize:
 	$(call need,cmake,cmake)
