@@ -2,7 +2,7 @@
 # on KERNEL32 alone, with no C runtime, startup files or libgcc.
 
 # The product code is all there is, so it may be built for size.
-foreach(lib krelt_runtime krelt_converter)
+foreach(lib krelt_runtime krelt_layout krelt_converter krelt_info)
   target_compile_options(${lib} PRIVATE -Os -fno-ident
     -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
 endforeach()
@@ -35,7 +35,10 @@ function(krelt_windows_program name)
   target_link_libraries(${name} PRIVATE kernel32)
 endfunction()
 
-krelt_windows_program(krelt $<TARGET_OBJECTS:krelt_converter>)
+krelt_windows_program(krelt $<TARGET_OBJECTS:krelt_converter>
+                            $<TARGET_OBJECTS:krelt_layout>)
+krelt_windows_program(krelt-info $<TARGET_OBJECTS:krelt_info>
+                                 $<TARGET_OBJECTS:krelt_layout>)
 
 # Test helpers for the Windows suite: the argument vector as the runtime
 # splits the real command line, and a launcher for raw command lines.

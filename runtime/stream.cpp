@@ -168,3 +168,20 @@ int put_line(const char* text) {
 }
 
 int stream_remove(const char* path) { return DeleteFileA(path) ? 0 : -1; }
+
+int stream_size(Stream* stream, uint32_t* size) {
+  // A low part of 0xFFFFFFFF is indistinguishable from failure without
+  // GetLastError; such a file is too large anyway.
+  LONG here_high = 0;
+  const DWORD here =
+      SetFilePointer(stream->handle, 0, &here_high, FILE_CURRENT);
+  if (here == INVALID_SET_FILE_POINTER) return -1;
+  LONG end_high = 0;
+  const DWORD end = SetFilePointer(stream->handle, 0, &end_high, FILE_END);
+  const bool restored =
+      SetFilePointer(stream->handle, static_cast<LONG>(here), &here_high,
+                     FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+  if (end == INVALID_SET_FILE_POINTER || end_high != 0 || !restored) return -1;
+  *size = end;
+  return 0;
+}

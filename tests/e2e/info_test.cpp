@@ -1,0 +1,188 @@
+// krelt-info on real files: what krelt makes passes, each broken field is
+// named, and files it cannot use are reported.
+#include <algorithm>
+
+#include "harness.h"
+
+namespace {
+
+using namespace e2e;
+
+void put_word(Bytes& b, size_t offset, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[offset + i] = (v >> (8 * i)) & 0xFF;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t end; (end = text.find("\r\n", at)) != std::string::npos;
+       at = end + 2) {
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
+}
+
+bool has_line(const Result& r, const std::string& line) {
+  const auto lines = lines_of(r.out);
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// A Tamrisk file as krelt makes it: 100 bytes, entry 0x24, heap start
+// 0x311210, memory size 0x322000.
+Bytes good_v() {
+  Bytes b(100, 0x90);
+  put_word(b, 0x00, 0x322000);
+  b[4] = 'M', b[5] = 'O', b[6] = 'G', b[7] = 'E';
+  put_word(b, 0x08, 0x100000);
+  put_word(b, 0x0C, 0x310000);
+  put_word(b, 0x10, 0x1000);
+  put_word(b, 0x14, 0x5000);
+  put_word(b, 0x18, 0xE9000000);
+  put_word(b, 0x1C, 4);
+  put_word(b, 0x20, 0x311210);
+  return b;
+}
+
+class Info : public ScratchTest {
+ protected:
+  Result info(const Args& args) {
+    return run_program(env("KRELT_INFO"), dir, args);
+  }
+};
+
+TEST_F(Info, ListsWhatKreltMadeAndPassesIt) {
+  Bytes bim(100, 0x90);
+  put_word(bim, 4, 36);
+  put_word(bim, 8, 36);
+  put_word(bim, 0x0C, 0x1000);
+  put_word(bim, 0x10, 0x5000);
+  put_word(bim, 0x14, 0x310000);
+  put_word(bim, 0x18, 0x24);
+  put_word(bim, 0x1C, 0x208);
+  write("app.bim", bim);
+  ASSERT_EQ(run({"app.bim", "app.v", "64k", "1m"}).code, 0);
+  const Result r = info({"app.v"});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(lines_of(r.out),
+            (std::vector<std::string>{
+                "file: app.v", "format: Tamrisk application file",
+                "length: 0x00000064 (100)", "memory_size: 0x00322000 (3284992)",
+                "signature: MOGE", "mmarea_size: 0x00100000 (1048576)",
+                "word_0c: 0x00310000 (3211264)", "word_10: 0x00001000 (4096)",
+                "word_14: 0x00005000 (20480)", "jump_bytes: 00 00 00 E9",
+                "entry: 0x00000024 (36)", "heap_start: 0x00311210 (3215888)",
+                "result: ok"}));
+
+  const Result b = info({"--heap", "64k", "app.bim"});
+  EXPECT_EQ(b.code, 0) << b.out;
+  EXPECT_TRUE(has_line(b, "format: bim image"));
+  EXPECT_TRUE(has_line(b, "heap_start: 0x00311210 (3215888)"));
+  EXPECT_TRUE(has_line(b, "heap_size: 0x00010000 (65536)"));
+  EXPECT_TRUE(has_line(b, "memory_size: 0x00322000 (3284992)"));
+}
+
+struct BrokenField {
+  const char* name;
+  size_t offset;  // word to overwrite, or SIZE_MAX to grow the file
+  uint32_t value;
+  const char* line;
+};
+
+class InfoChecks : public Info,
+                   public testing::WithParamInterface<BrokenField> {};
+
+void PrintTo(const BrokenField& c, std::ostream* os) { *os << c.name; }
+
+TEST_P(InfoChecks, NamesTheField) {
+  Bytes v = good_v();
+  if (GetParam().offset == SIZE_MAX) {
+    v.resize(GetParam().value, 0);
+  } else {
+    put_word(v, GetParam().offset, GetParam().value);
+  }
+  write("app.v", v);
+  const Result r = info({"app.v"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(has_line(r, GetParam().line)) << r.out;
+  EXPECT_TRUE(has_line(r, "result: failed"));
+  // Exactly one check fails.
+  const auto lines = lines_of(r.out);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.rfind("check failed:", 0) == 0;
+                          }),
+            1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, InfoChecks,
+    testing::Values(
+        BrokenField{"JumpOpcode", 0x18, 0xE8000000,
+                    "check failed: jump_bytes: expected bytes 00 00 00 E9 at "
+                    "0x18, a near jump at 0x1B"},
+        BrokenField{"JumpPadding", 0x18, 0xE9000001,
+                    "check failed: jump_bytes: expected bytes 00 00 00 E9 at "
+                    "0x18, a near jump at 0x1B"},
+        BrokenField{"MemoryNotAligned", 0x00, 0x322010,
+                    "check failed: memory_size: expected a multiple of 4096"},
+        BrokenField{"MemoryBelowHeap", 0x00, 0x311000,
+                    "check failed: memory_size: expected at least heap_start"},
+        BrokenField{"HeapNotAligned", 0x20, 0x311218,
+                    "check failed: heap_start: expected a multiple of 16"},
+        BrokenField{"EntryPastEnd", 0x1C, 100 - 0x20,
+                    "check failed: entry: expected an offset inside the file"},
+        BrokenField{"EntryWrapped", 0x1C, 0xFFFFFF00,
+                    "check failed: entry: expected an offset inside the file"},
+        BrokenField{"TooLong", SIZE_MAX, 0x400000,
+                    "check failed: length: expected at most 4194303 bytes, as "
+                    "krelt converts no larger image"}),
+    [](const testing::TestParamInfo<BrokenField>& param_info) {
+      return std::string(param_info.param.name);
+    });
+
+TEST_F(Info, ShortUnknownAndUnreadableFiles) {
+  Bytes v = good_v();
+  v.resize(20);
+  write("short.v", v);
+  Result r = info({"short.v"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(has_line(r, "format: Tamrisk application file"));
+  EXPECT_TRUE(has_line(
+      r, "check failed: length: expected at least the 36 bytes of the header"));
+
+  for (const Bytes& bytes : {Bytes{}, Bytes{'M', 'O', 'G'}, Bytes(64, 0)}) {
+    write("other", bytes);
+    r = info({"other"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(has_line(r, "format: unknown"));
+    EXPECT_TRUE(has_line(
+        r, "error: neither a Tamrisk application file nor a bim image"));
+  }
+
+  r = info({"missing.v"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "file: missing.v\r\nerror: cannot open the file\r\n");
+
+  fs::create_directory(dir / "folder");
+  EXPECT_EQ(info({"folder"}).code, 1);
+}
+
+TEST_F(Info, SeveralFilesAndUsage) {
+  write("a.v", good_v());
+  write("b.v", good_v());
+  Result r = info({"a.v", "b.v"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(has_line(r, "file: b.v"));
+  EXPECT_TRUE(has_line(r, ""));
+  r = info({"a.v", "missing", "b.v"});
+  EXPECT_EQ(r.code, 1) << "one bad file fails the run";
+  EXPECT_TRUE(has_line(r, "file: b.v")) << "and the rest are still listed";
+
+  for (const Args& args : {Args{}, Args{"--heap", "64k"}}) {
+    r = info(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "usage>krelt-info [--heap heap-size] file...\r\n");
+  }
+}
+
+}  // namespace
