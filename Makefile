@@ -5,6 +5,7 @@
 #   make fuzz    run every fuzz target for FUZZ_SECONDS (default 60) each
 #   make sanitize  the unit and end-to-end suites under ASan and UBSan
 #   make bench   krelt against cp: times, memory, system calls
+#   make package a Debian package of both programs and their man pages
 HOST := build/host
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -13,7 +14,7 @@ define need
 	  { echo "krelt: '$(1)' is missing: apt-get install $(2)" >&2; exit 1; }
 endef
 
-.PHONY: host demo test win32 win64 fuzz sanitize bench clean
+.PHONY: host demo test win32 win64 fuzz sanitize bench package clean
 
 host:
 	$(call need,cmake,cmake)
@@ -23,11 +24,13 @@ host:
 
 demo: host
 	@mkdir -p build/demo
-	@echo "== bim header of examples/sample.bim"
+	@echo "== examples/sample.bim, header bytes and fields"
 	@od -A x -t x1 -N 36 examples/sample.bim
+	@$(HOST)/krelt-info --heap 64k examples/sample.bim | tr -d '\r'
 	$(HOST)/krelt examples/sample.bim build/demo/sample.v 64k 1m
-	@echo "== Tamrisk header of build/demo/sample.v"
+	@echo "== build/demo/sample.v, header bytes and fields"
 	@od -A x -t x1 -N 36 build/demo/sample.v
+	@$(HOST)/krelt-info build/demo/sample.v | tr -d '\r'
 	@cmp -i 36 examples/sample.bim build/demo/sample.v && \
 	  echo "== body after byte 36 unchanged; $$(wc -c < build/demo/sample.v) bytes"
 
@@ -39,6 +42,11 @@ fuzz:
 
 bench:
 	@bench/run
+
+package: host
+	$(call need,cpack,cmake)
+	@cd $(HOST) && cpack -G DEB > /dev/null
+	@ls -l $(HOST)/krelt_*.deb
 
 sanitize:
 	$(call need,cmake,cmake)
