@@ -16,3 +16,13 @@ function(krelt_product_target target)
     # No loop may turn into a call of memcpy or memset.
     $<$<CXX_COMPILER_ID:GNU>:-fno-tree-loop-distribute-patterns>)
 endfunction()
+
+# A native program: the objects that supply its app::main, the header code,
+# the runtime and the POSIX platform.
+function(krelt_posix_program name app_objects)
+  add_executable(${name} $<TARGET_OBJECTS:${app_objects}>
+                         $<TARGET_OBJECTS:krelt_layout>
+                         $<TARGET_OBJECTS:krelt_runtime>
+                         $<TARGET_OBJECTS:krelt_platform_posix>)
+  krelt_warnings(${name})
+endfunction()

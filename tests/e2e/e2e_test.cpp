@@ -16,10 +16,6 @@ const char READ_ERROR[] = "bim file read error\r\n";
 const char FORMAT_ERROR[] = "bim file format error\r\n";
 const char WRITE_ERROR[] = "Tamrisk file write error\r\n";
 
-void put_word(Bytes& b, size_t offset, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[offset + i] = (v >> (8 * i)) & 0xFF;
-}
-
 Bytes image(size_t size, uint32_t check_b = 36) {
   Bytes b(size);
   for (size_t i = 0; i < size; ++i)
@@ -31,17 +27,7 @@ Bytes image(size_t size, uint32_t check_b = 36) {
   return b;
 }
 
-// The worked example: its header and the header it must become.
-Bytes worked_example() {
-  Bytes b = image(100);
-  put_word(b, 0x0C, 0x1000);
-  put_word(b, 0x10, 0x5000);
-  put_word(b, 0x14, 0x310000);
-  put_word(b, 0x18, 0x24);
-  put_word(b, 0x1C, 0x208);
-  return b;
-}
-
+// The header the worked example must become.
 const Bytes WORKED_HEADER = {
     0x00, 0x20, 0x32, 0x00, 0x4D, 0x4F, 0x47, 0x45, 0x00, 0x00, 0x10, 0x00,
     0x00, 0x00, 0x31, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x50, 0x00, 0x00,

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,6 +31,15 @@ struct Result {
 // makes writes past that size fail as on a full disk.
 Result run_program(const std::string& program, const fs::path& dir,
                    const Args& args, rlim_t file_size_limit = 0);
+
+void put_word(Bytes& b, size_t offset, uint32_t v);
+
+// The lines of a program's output, each ended by CR LF.
+std::vector<std::string> lines_of(const std::string& text);
+
+// A 100-byte bim image: the words 0x0C..0x1C of the worked example
+// (0x1000, 0x5000, 0x310000, entry 0x24, 0x208), the rest a pattern.
+Bytes worked_example();
 
 // A scratch directory per test, removed afterwards.
 class ScratchTest : public testing::Test {

@@ -8,20 +8,6 @@ namespace {
 
 using namespace e2e;
 
-void put_word(Bytes& b, size_t offset, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[offset + i] = (v >> (8 * i)) & 0xFF;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  for (size_t end; (end = text.find("\r\n", at)) != std::string::npos;
-       at = end + 2) {
-    lines.push_back(text.substr(at, end - at));
-  }
-  return lines;
-}
-
 bool has_line(const Result& r, const std::string& line) {
   const auto lines = lines_of(r.out);
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -51,14 +37,7 @@ class Info : public ScratchTest {
 };
 
 TEST_F(Info, ListsWhatKreltMadeAndPassesIt) {
-  Bytes bim(100, 0x90);
-  put_word(bim, 4, 36);
-  put_word(bim, 8, 36);
-  put_word(bim, 0x0C, 0x1000);
-  put_word(bim, 0x10, 0x5000);
-  put_word(bim, 0x14, 0x310000);
-  put_word(bim, 0x18, 0x24);
-  put_word(bim, 0x1C, 0x208);
+  const Bytes bim = worked_example();
   write("app.bim", bim);
   ASSERT_EQ(run({"app.bim", "app.v", "64k", "1m"}).code, 0);
   const Result r = info({"app.v"});

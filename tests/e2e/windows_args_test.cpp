@@ -9,17 +9,6 @@ namespace {
 
 using namespace e2e;
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  for (size_t end; (end = text.find("\r\n", at)) != std::string::npos;
-       at = end + 2) {
-    lines.push_back(text.substr(at, end - at));
-  }
-  if (at != text.size()) lines.push_back("unterminated: " + text.substr(at));
-  return lines;
-}
-
 class WindowsCommandLine : public ScratchTest {
  protected:
   void SetUp() override {
