@@ -5,14 +5,14 @@
 
 int app::main(int argc, char** argv) {
   char count[12];
-  int n = 0;
-  char digits[12];
-  for (unsigned v = static_cast<unsigned>(argc); n == 0 || v != 0; v /= 10) {
-    digits[n++] = static_cast<char>('0' + v % 10);
-  }
-  for (int i = 0; i < n; ++i) count[i] = digits[n - 1 - i];
-  count[n] = 0;
-  put_line(count);
+  int at = 11;
+  count[at] = 0;
+  unsigned v = static_cast<unsigned>(argc);
+  do {
+    count[--at] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  put_line(count + at);
   for (int i = 0; i <= argc; ++i) {
     if (argv[i] == nullptr) {
       put_line(i == argc ? "(null)" : "(early null)");
