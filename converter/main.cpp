@@ -44,16 +44,16 @@ int app::main(int argc, char** argv) {
   rewrite_header(buffer, heap_size, mmarea_size);
 
   // Opened only now, so every failure above leaves an existing output as it
-  // was; and since the input is closed, both may name the same file.
-  Stream* output = stream_open(argv[2], "wb");
+  // was; and since the input is closed, both may name the same file. The
+  // new file takes the output's place only once it is whole, so a failure
+  // or a kill at any moment leaves the output (in place: the image) as it
+  // was.
+  Stream* output = stream_replace(argv[2], "wb");
   if (output == nullptr) return fail(WRITE_ERROR);
-  const uint32_t written = stream_write(buffer, 1, n, output);
-  const bool closed = stream_close(output) == 0;
-  if (written != n || !closed) {
-    // A truncated .v must not stay behind for a build tool to take as
-    // up to date.
-    stream_remove(argv[2]);
+  if (stream_write(buffer, 1, n, output) != n) {
+    stream_abandon(output);
     return fail(WRITE_ERROR);
   }
+  if (stream_commit(output) != 0) return fail(WRITE_ERROR);
   return 0;
 }

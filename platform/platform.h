@@ -43,6 +43,10 @@ typedef struct OVERLAPPED* LPOVERLAPPED;
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define FILE_SHARE_DELETE 0x4
+#define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
@@ -50,6 +54,12 @@ typedef struct OVERLAPPED* LPOVERLAPPED;
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
+#define FILE_TYPE_UNKNOWN 0x0000
+#define FILE_TYPE_DISK 0x0001
+#define FILE_TYPE_CHAR 0x0002
+#define FILE_TYPE_PIPE 0x0003
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define FILE_NAME_NORMALIZED 0x0
 
 extern "C" {
 LPSTR WINAPI GetCommandLineA(void);
@@ -71,6 +81,11 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write,
                       LPDWORD bytes_written, LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE object);
 BOOL WINAPI DeleteFileA(LPCSTR path);
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+DWORD WINAPI GetFileType(HANDLE file);
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size,
+                                       DWORD flags);
+DWORD WINAPI GetCurrentProcessId(void);
 }
 
 #endif

@@ -12,25 +12,127 @@ const char NEWLINE[] = {CR, LF};
 
 struct OpenKind {
   DWORD access;
+  DWORD share;
   DWORD disposition;
   bool to_end;
 };
 
+// Any number of readers may share a file; a writer has it to itself.
 bool open_kind(char first, bool update, OpenKind* kind) {
   const DWORD both = GENERIC_READ | GENERIC_WRITE;
   switch (first) {
     case 'r':
-      *kind = {update ? both : GENERIC_READ, OPEN_EXISTING, false};
+      *kind = {update ? both : GENERIC_READ, update ? 0u : FILE_SHARE_READ,
+               OPEN_EXISTING, false};
       return true;
     case 'w':
-      *kind = {update ? both : GENERIC_WRITE, CREATE_ALWAYS, false};
+      *kind = {update ? both : GENERIC_WRITE, 0, CREATE_ALWAYS, false};
       return true;
     case 'a':
-      *kind = {update ? both : GENERIC_WRITE, OPEN_ALWAYS, true};
+      *kind = {update ? both : GENERIC_WRITE, 0, OPEN_ALWAYS, true};
       return true;
     default:
       return false;
   }
+}
+
+bool parse_mode(const char* mode, OpenKind* kind, uint32_t* flags) {
+  bool update = false;
+  *flags = 0;
+  for (const char* m = mode + (mode[0] != 0 ? 1 : 0); *m != 0; ++m) {
+    if (*m == '+') update = true;
+    if (*m == 'b') *flags |= STREAM_BINARY;
+  }
+  return open_kind(mode[0], update, kind);
+}
+
+Stream* new_stream(uint32_t flags) {
+  Stream* stream = static_cast<Stream*>(heap_alloc(sizeof(Stream)));
+  if (stream != nullptr) *stream = {INVALID_HANDLE_VALUE, flags, nullptr, nullptr};
+  return stream;
+}
+
+char* copy_text(const char* text, uint32_t room_after) {
+  const uint32_t n = text_length(text);
+  char* copy = static_cast<char*>(heap_alloc(n + 1 + room_after));
+  if (copy == nullptr) return nullptr;
+  for (uint32_t i = 0; i <= n; ++i) copy[i] = text[i];
+  return copy;
+}
+
+// Where the open file really lives, links resolved; null when the platform
+// cannot say. Some platforms count the terminator in the size they ask
+// for and some do not, so the buffer gets one byte more.
+char* final_path(HANDLE file) {
+  const DWORD needed =
+      GetFinalPathNameByHandleA(file, nullptr, 0, FILE_NAME_NORMALIZED);
+  if (needed == 0) return nullptr;
+  char* path = static_cast<char*>(heap_alloc(needed + 1));
+  if (path == nullptr) return nullptr;
+  const DWORD got =
+      GetFinalPathNameByHandleA(file, path, needed + 1, FILE_NAME_NORMALIZED);
+  if (got == 0 || got > needed) {
+    heap_free(path);
+    return nullptr;
+  }
+  return path;
+}
+
+// ".krelt-" + process id + "-" + attempt + ".tmp", at most.
+constexpr uint32_t TEMPORARY_SUFFIX_MAX = 7 + 10 + 2 + 4;
+constexpr int TEMPORARY_ATTEMPTS = 4;
+
+// Writes the temporary name's suffix at end: the output's own name comes
+// first, so a file left by a killed run says whose it is.
+void put_temporary_suffix(char* end, DWORD process, int attempt) {
+  const char* tag = ".krelt-";
+  while (*tag != 0) *end++ = *tag++;
+  char digits[10];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + process % 10);
+    process /= 10;
+  } while (process != 0);
+  while (n > 0) *end++ = digits[--n];
+  if (attempt > 0) {
+    *end++ = '-';
+    *end++ = static_cast<char>('0' + attempt);
+  }
+  const char* const extension = ".tmp";
+  for (int i = 0; i < 5; ++i) *end++ = extension[i];
+}
+
+// Creates a file of our own beside target, never one that exists: runs
+// writing one output at once each get their own. False when none can be
+// created there.
+bool open_temporary(Stream* stream, const char* target) {
+  const uint32_t length = text_length(target);
+  char* names = copy_text(target, length + 1 + TEMPORARY_SUFFIX_MAX);
+  if (names == nullptr) return false;
+  char* temporary = names + length + 1;
+  for (uint32_t i = 0; i < length; ++i) temporary[i] = target[i];
+  const DWORD process = GetCurrentProcessId();
+  // A name can be taken only by a file a killed run left behind.
+  for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
+    put_temporary_suffix(temporary + length, process, attempt);
+    stream->handle = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (stream->handle != INVALID_HANDLE_VALUE) {
+      stream->target_path = names;
+      stream->written_path = temporary;
+      return true;
+    }
+  }
+  heap_free(names);
+  return false;
+}
+
+void free_stream(Stream* stream) {
+  // The target block holds the temporary name too.
+  char* names = stream->target_path != nullptr ? stream->target_path
+                                               : stream->written_path;
+  if (names != nullptr) heap_free(names);
+  heap_free(stream);
 }
 
 // Drops every CR from bytes[0, length) in place; returns the bytes kept.
@@ -62,20 +164,13 @@ uint32_t text_length(const char* text) {
 }
 
 Stream* stream_open(const char* path, const char* mode) {
-  bool update = false;
-  uint32_t flags = 0;
-  for (const char* m = mode + (mode[0] != 0 ? 1 : 0); *m != 0; ++m) {
-    if (*m == '+') update = true;
-    if (*m == 'b') flags |= STREAM_BINARY;
-  }
   OpenKind kind;
-  if (!open_kind(mode[0], update, &kind)) return nullptr;
-
-  Stream* stream = static_cast<Stream*>(heap_alloc(sizeof(Stream)));
+  uint32_t flags;
+  if (!parse_mode(mode, &kind, &flags)) return nullptr;
+  Stream* stream = new_stream(flags);
   if (stream == nullptr) return nullptr;
-  stream->flags = flags;
-  stream->handle = CreateFileA(path, kind.access, 0, nullptr, kind.disposition,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  stream->handle = CreateFileA(path, kind.access, kind.share, nullptr,
+                               kind.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (stream->handle == INVALID_HANDLE_VALUE) {
     heap_free(stream);
     return nullptr;
@@ -87,6 +182,62 @@ Stream* stream_open(const char* path, const char* mode) {
     return nullptr;
   }
   return stream;
+}
+
+Stream* stream_replace(const char* path, const char* mode) {
+  OpenKind kind;
+  uint32_t flags;
+  if (!parse_mode(mode, &kind, &flags) || mode[0] != 'w') return nullptr;
+  Stream* stream = new_stream(flags);
+  if (stream == nullptr) return nullptr;
+
+  // No access asked: only what the file is and where it really lives.
+  const HANDLE probe = CreateFileA(
+      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool regular = true;  // or not there yet
+  char* target = nullptr;
+  if (probe != INVALID_HANDLE_VALUE) {
+    regular = GetFileType(probe) == FILE_TYPE_DISK;
+    if (regular) target = final_path(probe);
+    CloseHandle(probe);
+  }
+  const bool beside =
+      regular && open_temporary(stream, target != nullptr ? target : path);
+  if (target != nullptr) heap_free(target);
+  if (beside) return stream;
+
+  // A device or pipe cannot be replaced, and where nothing can be created
+  // beside a file, writing it directly is all there is.
+  stream->handle = CreateFileA(path, kind.access, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (stream->handle == INVALID_HANDLE_VALUE) {
+    heap_free(stream);
+    return nullptr;
+  }
+  // A truncated file must not stay behind for a build tool to take as up to
+  // date; a device is never removed.
+  if (regular) stream->written_path = copy_text(path, 0);
+  return stream;
+}
+
+int stream_commit(Stream* stream) {
+  bool ok = CloseHandle(stream->handle) != 0;
+  if (ok && stream->target_path != nullptr) {
+    ok = MoveFileExA(stream->written_path, stream->target_path,
+                     MOVEFILE_REPLACE_EXISTING) != 0;
+  }
+  if (!ok && stream->written_path != nullptr) {
+    DeleteFileA(stream->written_path);
+  }
+  free_stream(stream);
+  return ok ? 0 : -1;
+}
+
+void stream_abandon(Stream* stream) {
+  CloseHandle(stream->handle);
+  if (stream->written_path != nullptr) DeleteFileA(stream->written_path);
+  free_stream(stream);
 }
 
 uint32_t stream_read(void* buffer, uint32_t size, uint32_t count,

@@ -10,6 +10,11 @@
 struct Stream {
   HANDLE handle;
   uint32_t flags;
+  // Set by stream_replace only: the file being written, removed when the
+  // stream is abandoned (null: nothing may be removed), and the path it is
+  // renamed to on commit (null: it is written where it lives).
+  char* written_path;
+  char* target_path;
 };
 
 // No newline translation.
@@ -28,6 +33,24 @@ extern Stream std_err;
 // (binary). Null when the mode is bad, the file cannot be opened, or no
 // record can be allocated.
 Stream* stream_open(const char* path, const char* mode);
+
+// Opens a replacement for the file at path (mode: w, optionally b). A
+// regular file, new or existing, is written under a fresh name beside it
+// (beside a symbolic link's target, not the link) and takes its place
+// only at stream_commit, so the path names the old file or the new one,
+// whole, at every moment. A device, pipe or terminal is written directly.
+// Where no file can be created beside it, the file is written directly
+// too. Null when nothing can be opened.
+Stream* stream_replace(const char* path, const char* mode);
+
+// Closes a stream from stream_replace and puts the new file in place: 0,
+// or -1 when closing or renaming failed, after removing what was written.
+// The record is freed either way.
+int stream_commit(Stream* stream);
+
+// Closes a stream from stream_replace and removes what it wrote, leaving
+// the file it was to replace as it was; frees the record.
+void stream_abandon(Stream* stream);
 
 // Both return whole items. A short delivery from the platform is followed
 // by further reads until the request is filled or a read delivers nothing,

@@ -16,6 +16,8 @@ struct OpenFile {
   uint32_t position = 0;
   bool readable = false;
   bool writable = false;
+  DWORD share = 0;
+  bool device = false;
 };
 
 const uintptr_t STD_BASE = 0x1000;
@@ -78,13 +80,44 @@ bool is_open(const std::string& name) {
   return false;
 }
 
+// Windows sharing: each open handle must allow what a new one asks, and
+// the new one must allow what each open handle does.
+bool sharing_allows(const std::string& name, bool read, bool write,
+                    DWORD share) {
+  for (const auto& entry : open_files) {
+    const OpenFile& other = entry.second;
+    if (other.name != name) continue;
+    if ((read && !(other.share & FILE_SHARE_READ)) ||
+        (write && !(other.share & FILE_SHARE_WRITE)) ||
+        (other.readable && !(share & FILE_SHARE_READ)) ||
+        (other.writable && !(share & FILE_SHARE_WRITE))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string resolve(std::string name) {
+  for (int depth = 0; depth < 8 && the_state.links.count(name); ++depth) {
+    name = the_state.links.at(name);
+  }
+  return name;
+}
+
+bool name_taken(const std::string& name) {
+  return the_state.files.count(name) || the_state.links.count(name) ||
+         the_state.devices.count(name);
+}
+
 }  // namespace
 
 const char* call_name(Call call) {
   static const char* const names[CALL_KIND_COUNT] = {
       "GetCommandLineA", "GetStdHandle", "ExitProcess", "GetProcessHeap",
       "HeapAlloc",       "HeapFree",     "CreateFileA", "SetFilePointer",
-      "ReadFile",        "WriteFile",    "CloseHandle", "DeleteFileA"};
+      "ReadFile",        "WriteFile",    "CloseHandle", "DeleteFileA",
+      "MoveFileExA",     "GetFileType",  "GetFinalPathNameByHandleA",
+      "GetCurrentProcessId"};
   return names[call];
 }
 
@@ -185,31 +218,62 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
   if (enter(CALL_CREATE_FILE, nullptr, path) != nullptr) {
     return INVALID_HANDLE_VALUE;
   }
-  const std::string name(path);
-  // Share mode 0 is exclusive: a file already open cannot be opened again.
-  if (share_mode == 0 && is_open(name)) return INVALID_HANDLE_VALUE;
-  const bool exists = the_state.files.count(name) != 0;
-  switch (disposition) {
-    case OPEN_EXISTING:
-      if (!exists) return INVALID_HANDLE_VALUE;
-      break;
-    case CREATE_ALWAYS:
-      the_state.files[name].clear();
-      break;
-    case OPEN_ALWAYS:
-      the_state.files[name];
-      break;
-    default:
-      return INVALID_HANDLE_VALUE;
-  }
+  const std::string name = resolve(path);
   OpenFile file;
   file.name = name;
   file.readable = (access & GENERIC_READ) != 0;
   file.writable = (access & GENERIC_WRITE) != 0;
+  file.share = share_mode;
+  file.device = the_state.devices.count(name) != 0;
+  if (!sharing_allows(name, file.readable, file.writable, share_mode)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  const bool exists = file.device || the_state.files.count(name) != 0;
+  switch (disposition) {
+    case CREATE_NEW:
+      if (name_taken(path)) return INVALID_HANDLE_VALUE;
+      the_state.files[name];
+      break;
+    case OPEN_EXISTING:
+      if (!exists) return INVALID_HANDLE_VALUE;
+      break;
+    case CREATE_ALWAYS:
+      if (!file.device) the_state.files[name].clear();
+      break;
+    case OPEN_ALWAYS:
+      if (!file.device) the_state.files[name];
+      break;
+    default:
+      return INVALID_HANDLE_VALUE;
+  }
   const uintptr_t handle = next_handle++;
   open_files[handle] = file;
   ++the_state.open_handles;
   return reinterpret_cast<HANDLE>(handle);
+}
+
+DWORD WINAPI GetFileType(HANDLE handle) {
+  if (enter(CALL_GET_FILE_TYPE, handle) != nullptr) return FILE_TYPE_UNKNOWN;
+  if (std_stream(handle) != nullptr) return FILE_TYPE_CHAR;
+  const OpenFile* file = file_of(handle);
+  if (file == nullptr) return FILE_TYPE_UNKNOWN;
+  return file->device ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
+}
+
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE handle, LPSTR path, DWORD size,
+                                       DWORD) {
+  if (enter(CALL_GET_FINAL_PATH, handle) != nullptr) return 0;
+  const OpenFile* file = file_of(handle);
+  if (file == nullptr) return 0;
+  const DWORD n = static_cast<DWORD>(file->name.size());
+  if (n >= size) return n + 1;  // the size needed, terminator included
+  std::memcpy(path, file->name.c_str(), n + 1);
+  return n;
+}
+
+DWORD WINAPI GetCurrentProcessId(void) {
+  enter(CALL_GET_PROCESS_ID);
+  return PROCESS_ID;
 }
 
 DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG, DWORD method) {
@@ -218,6 +282,7 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG, DWORD method) {
   }
   OpenFile* file = file_of(handle);
   if (file == nullptr) return INVALID_SET_FILE_POINTER;
+  if (file->device) return 0;
   const int64_t size = static_cast<int64_t>(the_state.files[file->name].size());
   int64_t base = 0;
   if (method == FILE_CURRENT) base = file->position;
@@ -242,7 +307,10 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD want, LPDWORD got,
   uint32_t available;
   OpenFile* file = file_of(handle);
   std::string* stream = std_stream(handle);
-  if (file != nullptr && file->readable) {
+  if (file != nullptr && file->device && file->readable) {
+    source = nullptr;
+    available = 0;
+  } else if (file != nullptr && file->readable) {
     const std::vector<unsigned char>& bytes = the_state.files[file->name];
     source = bytes.data() + std::min<size_t>(file->position, bytes.size());
     available = static_cast<uint32_t>(
@@ -276,7 +344,9 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length,
 
   OpenFile* file = file_of(handle);
   std::string* stream = std_stream(handle);
-  if (file != nullptr && file->writable) {
+  if (file != nullptr && file->writable && file->device) {
+    the_state.devices[file->name].append(bytes, n);
+  } else if (file != nullptr && file->writable) {
     std::vector<unsigned char>& contents = the_state.files[file->name];
     if (contents.size() < file->position + n) {
       contents.resize(file->position + n);
@@ -304,8 +374,26 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 BOOL WINAPI DeleteFileA(LPCSTR path) {
   if (enter(CALL_DELETE_FILE, nullptr, path) != nullptr) return FALSE;
   const std::string name(path);
+  // A link itself is deleted, never its target; a device never.
+  if (the_state.links.erase(name) != 0) return TRUE;
   if (is_open(name)) return FALSE;
   return the_state.files.erase(name) != 0;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (enter(CALL_MOVE_FILE, nullptr, from) != nullptr) return FALSE;
+  const std::string source(from), target(to);
+  // Neither may be open (no handle here shares deletion), and a link as
+  // the target is itself replaced, as on Windows.
+  if (!the_state.files.count(source) || is_open(source) || is_open(target) ||
+      the_state.devices.count(target)) {
+    return FALSE;
+  }
+  if (name_taken(target) && !(flags & MOVEFILE_REPLACE_EXISTING)) return FALSE;
+  the_state.links.erase(target);
+  the_state.files[target] = std::move(the_state.files[source]);
+  if (source != target) the_state.files.erase(source);
+  return TRUE;
 }
 
 }  // extern "C"

@@ -25,6 +25,10 @@ enum Call {
   CALL_WRITE_FILE,
   CALL_CLOSE_HANDLE,
   CALL_DELETE_FILE,
+  CALL_MOVE_FILE,
+  CALL_GET_FILE_TYPE,
+  CALL_GET_FINAL_PATH,
+  CALL_GET_PROCESS_ID,
   CALL_KIND_COUNT
 };
 
@@ -48,13 +52,20 @@ struct Fault {
 struct CallRecord {
   Call call;
   HANDLE handle;
-  std::string data;  // bytes written by WriteFile; path of CreateFileA
-                     // and DeleteFileA
+  std::string data;  // bytes written by WriteFile; path of CreateFileA,
+                     // DeleteFileA and MoveFileExA (the source)
   uint32_t requested;
 };
 
+// The process id GetCurrentProcessId gives.
+constexpr DWORD PROCESS_ID = 4242;
+
 struct State {
   std::map<std::string, std::vector<unsigned char>> files;
+  // Symbolic links, name to target; opening one opens its target.
+  std::map<std::string, std::string> links;
+  // Character devices, name to what was written to them; they read empty.
+  std::map<std::string, std::string> devices;
   std::string command_line;
   std::string stdin_bytes;
   std::string stdout_bytes;

@@ -2,13 +2,17 @@
 //
 // A handle is a file descriptor. Reads and writes follow Win32 on a disk
 // file: a read fills the request unless the file ends, a write takes all it
-// is given unless it fails.
+// is given unless it fails. Failures come back as return values, never as
+// signals, as on Win32: a write to a closed pipe or past the file-size
+// limit is a failed write.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,9 +92,55 @@ void write_all(int fd, const char* bytes, size_t length) {
   }
 }
 
+// A file the process created for itself (CREATE_NEW) and has neither
+// renamed nor deleted yet: an interrupted run removes it before it dies.
+char created_path[PATH_MAX + 64];
+volatile sig_atomic_t has_created_path;
+
+void remember_created(const char* path) {
+  has_created_path = 0;
+  const size_t n = strlen(path);
+  if (n >= sizeof created_path) return;
+  memcpy(created_path, path, n + 1);
+  has_created_path = 1;
+}
+
+void forget_created(const char* path) {
+  if (has_created_path && strcmp(path, created_path) == 0) {
+    has_created_path = 0;
+  }
+}
+
+void on_interrupt(int sig) {
+  if (has_created_path) unlink(created_path);
+  // The handler was reset on entry and the signal is not blocked: the
+  // process now dies of it, so the caller sees how it ended.
+  raise(sig);
+}
+
+void install_signal_handlers() {
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  const int interrupts[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int sig : interrupts) {
+    struct sigaction action;
+    // A signal the caller chose to ignore (nohup, a background job) stays
+    // ignored.
+    if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
+      continue;
+    }
+    memset(&action, 0, sizeof action);
+    action.sa_handler = on_interrupt;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  install_signal_handlers();
   switch (join_arguments(argc, argv, &command_line)) {
     case JOIN_OK:
       break;
@@ -143,19 +193,33 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
   return TRUE;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
                           LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
                           HANDLE) {
+  // Share modes are not emulated: any number of readers may share a file,
+  // and a writer that must be alone creates a file of its own.
   int flags = O_CLOEXEC | O_NOCTTY;
   const DWORD both = GENERIC_READ | GENERIC_WRITE;
   if ((access & both) == both) {
     flags |= O_RDWR;
   } else if (access & GENERIC_WRITE) {
     flags |= O_WRONLY;
-  } else {
+  } else if (access & GENERIC_READ) {
     flags |= O_RDONLY;
+  } else {
+    // No access: the file is only looked at, never read, so a FIFO must
+    // not wait for a writer.
+#ifdef O_PATH
+    flags |= O_PATH;
+#else
+    flags |= O_RDONLY | O_NONBLOCK;
+#endif
   }
   switch (disposition) {
+    case CREATE_NEW:
+      flags |= O_CREAT | O_EXCL;
+      remember_created(path);
+      break;
     case CREATE_ALWAYS:  // truncated below, once the file is ours
     case OPEN_ALWAYS:
       flags |= O_CREAT;
@@ -170,15 +234,13 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
   do {
     fd = open(path, flags, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return INVALID_HANDLE_VALUE;
+  if (fd < 0) {
+    if (disposition == CREATE_NEW) forget_created(path);
+    return INVALID_HANDLE_VALUE;
+  }
 
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-  // Share mode 0 asks for exclusive use. POSIX locks are advisory, but two
-  // runs of ours on one file still keep out of each other's way.
-  if (ok && share_mode == 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ok = errno != EWOULDBLOCK;
-  }
   if (ok && disposition == CREATE_ALWAYS && S_ISREG(st.st_mode) &&
       st.st_size != 0) {
     ok = ftruncate(fd, 0) == 0;
@@ -188,6 +250,44 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
     return INVALID_HANDLE_VALUE;
   }
   return handle_of(fd);
+}
+
+DWORD WINAPI GetFileType(HANDLE file) {
+  struct stat st;
+  if (fstat(fd_of(file), &st) != 0) return FILE_TYPE_UNKNOWN;
+  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return FILE_TYPE_DISK;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_CHAR;  // terminals and other devices, block ones too
+}
+
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size,
+                                       DWORD) {
+  char found[PATH_MAX];
+  ssize_t n = -1;
+#if defined(__linux__)
+  char link[32];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd_of(file));
+  n = readlink(link, found, sizeof found);
+#elif defined(F_GETPATH)
+  if (fcntl(fd_of(file), F_GETPATH, found) == 0) n = strlen(found);
+#endif
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof found) return 0;
+  found[n] = 0;
+  // The name must still lead to this very file: not a pipe's pseudo-name,
+  // nor the old name of a file renamed or deleted meanwhile.
+  struct stat by_handle, by_name;
+  if (found[0] != '/' || fstat(fd_of(file), &by_handle) != 0 ||
+      stat(found, &by_name) != 0 || by_handle.st_dev != by_name.st_dev ||
+      by_handle.st_ino != by_name.st_ino) {
+    return 0;
+  }
+  if (static_cast<DWORD>(n) >= size) return static_cast<DWORD>(n) + 1;
+  memcpy(path, found, static_cast<size_t>(n) + 1);
+  return static_cast<DWORD>(n);
+}
+
+DWORD WINAPI GetCurrentProcessId(void) {
+  return static_cast<DWORD>(getpid());
 }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distance_high,
@@ -273,7 +373,28 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   // a link such as /dev/stdout that a failed write may have been aimed at.
   struct stat st;
   if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return FALSE;
-  return unlink(path) == 0;
+  if (unlink(path) != 0) return FALSE;
+  forget_created(path);
+  return TRUE;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+  struct stat st;
+  if (lstat(to, &st) == 0) {
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return FALSE;
+    if (S_ISREG(st.st_mode)) {
+      // A file this process may not write is not replaced, as Windows does
+      // not replace a read-only file; and the new file keeps the
+      // permissions of the one it replaces.
+      if (faccessat(AT_FDCWD, to, W_OK, AT_EACCESS) != 0 ||
+          chmod(from, st.st_mode & 0777) != 0) {
+        return FALSE;
+      }
+    }
+  }
+  if (rename(from, to) != 0) return FALSE;
+  forget_created(from);
+  return TRUE;
 }
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 // what a real file system cannot be made to do on demand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -114,45 +115,89 @@ TEST_F(ConverterRun, AllocationFailures) {
   struct Case {
     uint64_t alloc;  // which HeapAlloc fails
     const char* message;
-    bool output_untouched;
+    int code;
   };
   const Case cases[] = {
-      {1, "", true},           // argument text
-      {2, "", true},           // argument vector
-      {3, READ_ERROR, true},   // work buffer
-      {4, READ_ERROR, true},   // input stream record
-      {5, WRITE_ERROR, true},  // output stream record
+      {1, "", 1},           // argument text
+      {2, "", 1},           // argument vector
+      {3, READ_ERROR, 1},   // work buffer
+      {4, READ_ERROR, 1},   // input stream record
+      {5, WRITE_ERROR, 1},  // output stream record
+      {6, "", 0},           // the output's real path: the name as given
+      {7, "", 0},           // the temporary name: written directly
   };
   for (const Case& c : cases) {
     SetUp();
     mp::state().faults = {mp::nth(mp::CALL_HEAP_ALLOC, c.alloc)};
-    EXPECT_EQ(run(), 1) << "alloc " << c.alloc;
+    EXPECT_EQ(run(), c.code) << "alloc " << c.alloc;
     expect_failure(c.message);
-    expect_output_untouched();
+    if (c.code == 0) {
+      EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
+    } else {
+      expect_output_untouched();
+    }
+    EXPECT_EQ(mp::state().files.size(), 2u) << "no file left behind";
   }
 }
 
-TEST_F(ConverterRun, WriteSideFailuresLeaveNoOutput) {
+TEST_F(ConverterRun, WriteSideFailuresKeepTheOutput) {
   const mp::Fault faults[] = {
       mp::nth(mp::CALL_WRITE_FILE, 1),
       mp::nth(mp::CALL_WRITE_FILE, 1, mp::FaultKind::short_, 999),
       mp::nth(mp::CALL_WRITE_FILE, 1, mp::FaultKind::short_, 0),
-      mp::nth(mp::CALL_CLOSE_HANDLE, 2),  // closing the output
+      mp::nth(mp::CALL_CLOSE_HANDLE, 3),  // closing the new file
+      mp::nth(mp::CALL_MOVE_FILE, 1),
   };
   for (const mp::Fault& fault : faults) {
     SetUp();
     mp::state().faults = {fault};
     EXPECT_EQ(run(), 1);
     expect_failure(WRITE_ERROR);
-    EXPECT_EQ(mp::state().files.count("out.v"), 0u);
+    expect_output_untouched();
+    EXPECT_EQ(mp::state().files.size(), 2u) << "no file left behind";
   }
 }
 
-TEST_F(ConverterRun, OutputThatCannotBeOpened) {
-  mp::state().faults = {mp::nth(mp::CALL_CREATE_FILE, 2)};
+TEST_F(ConverterRun, TheNewFileIsWrittenBesideTheOutputAndRenamed) {
+  EXPECT_EQ(run(), 0);
+  const auto& log = mp::state().log;
+  const auto move = std::find_if(log.begin(), log.end(), [](const auto& c) {
+    return c.call == mp::CALL_MOVE_FILE;
+  });
+  ASSERT_NE(move, log.end());
+  EXPECT_EQ(move->data, "out.v.krelt-4242.tmp");
+  // A name a killed run left behind is never reused or removed.
+  SetUp();
+  mp::state().files["out.v.krelt-4242.tmp"] = mp::bytes_of("stale");
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(mp::state().files.at("out.v.krelt-4242.tmp"), mp::bytes_of("stale"));
+  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
+  EXPECT_EQ(mp::state().files.size(), 3u);
+}
+
+TEST_F(ConverterRun, OutputThatCannotBeCreated) {
+  // Neither a file beside the output nor the output itself can be created.
+  mp::state().faults.clear();
+  for (uint64_t n = 3; n <= 7; ++n) {
+    mp::state().faults.push_back(mp::nth(mp::CALL_CREATE_FILE, n));
+  }
   EXPECT_EQ(run(), 1);
   expect_failure(WRITE_ERROR);
   expect_output_untouched();
+}
+
+TEST_F(ConverterRun, DevicesAreWrittenDirectlyAndLinksKept) {
+  mp::state().devices["NUL"];
+  EXPECT_EQ(run("krelt in.bim NUL 64k 1m"), 0);
+  EXPECT_EQ(mp::bytes_of(mp::state().devices.at("NUL")),
+            converted(input, 65536, 1 << 20));
+  EXPECT_EQ(mp::count(mp::CALL_MOVE_FILE), 0u);
+
+  SetUp();
+  mp::state().links["link.v"] = "out.v";
+  EXPECT_EQ(run("krelt in.bim link.v 64k 1m"), 0);
+  EXPECT_EQ(mp::state().links.at("link.v"), "out.v");
+  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
 }
 
 TEST_F(ConverterRun, BufferBoundary) {

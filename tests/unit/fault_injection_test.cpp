@@ -1,8 +1,8 @@
 // Every platform call of a run, failed in turn: whatever fails, the run
 // ends with exit 1 and one message line, or with exit 0 and the complete,
-// correct output; an output file is never damaged by a failure that comes
-// before it is opened, never left half-written after one that comes after,
-// and no handle stays open.
+// correct output. A failed run leaves every file as it was (the output, or
+// in place the image itself), no file appears that was not there, and no
+// handle stays open.
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -36,7 +36,23 @@ struct Scenario {
   std::string line;
   std::map<std::string, Bytes> files;
   std::string output;  // the path the run writes
+  std::map<std::string, std::string> links = {};
+  std::map<std::string, std::string> devices = {};
 };
+
+// What reading the path gives, through a link; empty when there is nothing.
+Bytes read_through(const mp::State& st, std::string name) {
+  if (st.links.count(name)) name = st.links.at(name);
+  if (st.devices.count(name)) return mp::bytes_of(st.devices.at(name));
+  return st.files.count(name) ? st.files.at(name) : Bytes();
+}
+
+void load(const Scenario& s) {
+  mp::reset();
+  mp::state().files = s.files;
+  mp::state().links = s.links;
+  mp::state().devices = s.devices;
+}
 
 mp::Fault at(uint64_t call_number, mp::FaultKind kind, uint32_t amount = 0) {
   mp::Fault fault;
@@ -75,6 +91,7 @@ std::vector<std::vector<mp::Fault>> faults_for(const mp::CallRecord& call,
       }
       break;
     case mp::CALL_CLOSE_HANDLE:
+    case mp::CALL_MOVE_FILE:
       out.push_back({at(number, K::fail)});
       out.push_back({at(number, K::fail), mp::nth(mp::CALL_DELETE_FILE, 1)});
       break;
@@ -98,22 +115,11 @@ struct Totals {
 
 void sweep(const Scenario& s, Totals* totals) {
   const Bytes input = s.files.at("in.bim");
-  mp::reset();
-  mp::state().files = s.files;
+  load(s);
   const int clean_code = mp::run(s.line);
   const std::vector<mp::CallRecord> clean = mp::state().log;
-  const auto clean_files = mp::state().files;
-  const Bytes* before =
-      s.files.count(s.output) ? &s.files.at(s.output) : nullptr;
-
-  // The output is opened by the second CreateFileA, if any.
-  uint64_t output_opened = clean.size() + 1;
-  int creates = 0;
-  for (size_t i = 0; i < clean.size(); ++i) {
-    if (clean[i].call == mp::CALL_CREATE_FILE && ++creates == 2) {
-      output_opened = i + 1;
-    }
-  }
+  const Bytes clean_output = read_through(mp::state(), s.output);
+  EXPECT_EQ(mp::state().links, s.links) << "a clean run keeps the link";
   totals->calls = clean.size();
 
   for (uint64_t number = 1; number <= clean.size(); ++number) {
@@ -125,8 +131,7 @@ void sweep(const Scenario& s, Totals* totals) {
                    std::to_string(static_cast<int>(faults[0].kind)) +
                    " amount " + std::to_string(faults[0].amount) +
                    (faults.size() > 1 ? " + DeleteFileA" : ""));
-      mp::reset();
-      mp::state().files = s.files;
+      load(s);
       mp::state().faults = faults;
       const int code = mp::run(s.line);
       ++totals->runs;
@@ -134,11 +139,22 @@ void sweep(const Scenario& s, Totals* totals) {
       EXPECT_EQ(st.open_handles, 0u);
 
       if (code == 0) {
+        // Where the platform cannot say where a link leads, the link itself
+        // is replaced: the new file is still whole and the old one kept.
         EXPECT_EQ(clean_code, 0) << "a failing run cannot succeed";
         EXPECT_EQ(st.stdout_bytes, "");
-        EXPECT_EQ(st.files, clean_files) << "exit 0 only with the full output";
+        EXPECT_EQ(read_through(st, s.output), clean_output)
+            << "exit 0 only with the full output";
+        for (const auto& file : st.files) {
+          if (file.first == s.output) continue;
+          EXPECT_TRUE(s.files.count(file.first)) << file.first << " is new";
+          if (clean_output != file.second) {
+            EXPECT_EQ(file.second, s.files.at(file.first)) << file.first;
+          }
+        }
         continue;
       }
+      EXPECT_EQ(st.links, s.links) << "a link is never replaced";
       ASSERT_EQ(code, 1);
       // One message line; the line itself may be cut short only when the
       // fault hit standard output, and be missing only when the argument
@@ -160,19 +176,18 @@ void sweep(const Scenario& s, Totals* totals) {
             << st.stdout_bytes;
       }
 
-      const bool delete_failed = faults.size() > 1;
-      if (number <= output_opened || clean_code != 0) {
-        // Failed before the output was opened: it is as it was.
-        if (before != nullptr) {
-          ASSERT_TRUE(st.files.count(s.output));
-          EXPECT_EQ(st.files.at(s.output), *before);
-        } else {
-          EXPECT_EQ(st.files.count(s.output), 0u);
+      // Every file is as it was. Only when the temporary file could not be
+      // removed either does it stay, and then it is named after the output.
+      std::map<std::string, Bytes> files = st.files;
+      if (faults.size() > 1) {
+        for (auto it = files.begin(); it != files.end();) {
+          const bool ours = it->first.find(".v.krelt-4242") != std::string::npos ||
+                            it->first.find(".bim.krelt-4242") != std::string::npos;
+          it = ours && !s.files.count(it->first) ? files.erase(it) : ++it;
         }
-      } else if (!delete_failed) {
-        EXPECT_EQ(st.files.count(s.output), 0u) << "partial output left";
-        EXPECT_EQ(st.stdout_bytes, MESSAGES[3]);
       }
+      EXPECT_EQ(files, s.files);
+      EXPECT_EQ(st.devices.size(), s.devices.size()) << "a device is never removed";
     }
   }
 }
@@ -193,6 +208,17 @@ TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
        "krelt in.bim in.bim 64k",
        {{"in.bim", good}},
        "in.bim"},
+      {"convert through a link to another folder",
+       "krelt in.bim out.v 64k",
+       {{"in.bim", good}, {"real/out.v", previous}},
+       "out.v",
+       {{"out.v", "real/out.v"}}},
+      {"convert to a device",
+       "krelt in.bim NUL 64k",
+       {{"in.bim", good}},
+       "NUL",
+       {},
+       {{"NUL", ""}}},
       {"bad image",
        "krelt in.bim out.v 64k",
        {{"in.bim", image(1000, 37)}, {"out.v", previous}},
