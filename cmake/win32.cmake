@@ -4,7 +4,7 @@
 # The product code is all there is, so it may be built for size.
 foreach(lib krelt_runtime krelt_layout krelt_converter krelt_info)
   target_compile_options(${lib} PRIVATE -Os -fno-ident
-    -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+    -fno-asynchronous-unwind-tables -ffunction-sections)
 endforeach()
 
 # Builds a freestanding Windows program from the runtime and the objects

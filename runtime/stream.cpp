@@ -48,7 +48,8 @@ bool parse_mode(const char* mode, OpenKind* kind, uint32_t* flags) {
 
 Stream* new_stream(uint32_t flags) {
   Stream* stream = static_cast<Stream*>(heap_alloc(sizeof(Stream)));
-  if (stream != nullptr) *stream = {INVALID_HANDLE_VALUE, flags, nullptr, nullptr};
+  if (stream != nullptr)
+    *stream = {INVALID_HANDLE_VALUE, flags, nullptr, nullptr};
   return stream;
 }
 
@@ -81,6 +82,7 @@ char* final_path(HANDLE file) {
 // ".krelt-" + process id + "-" + attempt + ".tmp", at most.
 constexpr uint32_t TEMPORARY_SUFFIX_MAX = 7 + 10 + 2 + 4;
 constexpr int TEMPORARY_ATTEMPTS = 4;
+constexpr int RENAME_ATTEMPTS = 200;
 
 // Writes the temporary name's suffix at end: the output's own name comes
 // first, so a file left by a killed run says whose it is.
@@ -169,8 +171,9 @@ Stream* stream_open(const char* path, const char* mode) {
   if (!parse_mode(mode, &kind, &flags)) return nullptr;
   Stream* stream = new_stream(flags);
   if (stream == nullptr) return nullptr;
-  stream->handle = CreateFileA(path, kind.access, kind.share, nullptr,
-                               kind.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  stream->handle =
+      CreateFileA(path, kind.access, kind.share, nullptr, kind.disposition,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (stream->handle == INVALID_HANDLE_VALUE) {
     heap_free(stream);
     return nullptr;
@@ -223,9 +226,17 @@ Stream* stream_replace(const char* path, const char* mode) {
 
 int stream_commit(Stream* stream) {
   bool ok = CloseHandle(stream->handle) != 0;
-  if (ok && stream->target_path != nullptr) {
-    ok = MoveFileExA(stream->written_path, stream->target_path,
-                     MOVEFILE_REPLACE_EXISTING) != 0;
+  // Windows refuses to replace a file while anyone holds it open, as a run
+  // writing the same output does for a moment when it looks at it; such a
+  // refusal passes, so it is tried again, a bounded number of times.
+  for (int attempt = 0;
+       ok && stream->target_path != nullptr && attempt < RENAME_ATTEMPTS;
+       ++attempt) {
+    if (MoveFileExA(stream->written_path, stream->target_path,
+                    MOVEFILE_REPLACE_EXISTING)) {
+      break;
+    }
+    ok = attempt + 1 < RENAME_ATTEMPTS;
   }
   if (!ok && stream->written_path != nullptr) {
     DeleteFileA(stream->written_path);

@@ -43,10 +43,12 @@ const Fault* enter(Call call, HANDLE handle = nullptr, const char* path = "",
                    uint32_t requested = 0) {
   the_state.log.push_back({call, handle, path, requested});
   for (const Fault& fault : the_state.faults) {
-    const bool picked = fault.call_number != 0
-                            ? fault.call_number == the_state.log.size()
-                            : fault.call == call && fault.occurrence != 0 &&
-                                  fault.occurrence == count(call);
+    const bool picked =
+        fault.call_number != 0
+            ? fault.call_number == the_state.log.size()
+            : fault.call == call && fault.occurrence != 0 &&
+                  (fault.occurrence == count(call) ||
+                   (fault.persistent && fault.occurrence < count(call)));
     if (picked) {
       the_state.fault_hit = true;
       return &fault;
@@ -113,10 +115,11 @@ bool name_taken(const std::string& name) {
 
 const char* call_name(Call call) {
   static const char* const names[CALL_KIND_COUNT] = {
-      "GetCommandLineA", "GetStdHandle", "ExitProcess", "GetProcessHeap",
-      "HeapAlloc",       "HeapFree",     "CreateFileA", "SetFilePointer",
-      "ReadFile",        "WriteFile",    "CloseHandle", "DeleteFileA",
-      "MoveFileExA",     "GetFileType",  "GetFinalPathNameByHandleA",
+      "GetCommandLineA",    "GetStdHandle",   "ExitProcess",
+      "GetProcessHeap",     "HeapAlloc",      "HeapFree",
+      "CreateFileA",        "SetFilePointer", "ReadFile",
+      "WriteFile",          "CloseHandle",    "DeleteFileA",
+      "MoveFileExA",        "GetFileType",    "GetFinalPathNameByHandleA",
       "GetCurrentProcessId"};
   return names[call];
 }
@@ -143,6 +146,12 @@ Fault nth(Call call, uint64_t occurrence, FaultKind kind, uint32_t amount) {
   fault.occurrence = occurrence;
   fault.kind = kind;
   fault.amount = amount;
+  return fault;
+}
+
+Fault from_nth(Call call, uint64_t occurrence) {
+  Fault fault = nth(call, occurrence);
+  fault.persistent = true;
   return fault;
 }
 

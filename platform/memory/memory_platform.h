@@ -47,6 +47,9 @@ struct Fault {
   uint64_t occurrence = 0;  // 0: no fault
   FaultKind kind = FaultKind::fail;
   uint32_t amount = 0;
+  // Picked by kind: every later call of that kind too, as a file that
+  // stays locked would.
+  bool persistent = false;
 };
 
 struct CallRecord {
@@ -89,6 +92,8 @@ State& state();
 uint64_t count(Call call);
 Fault nth(Call call, uint64_t occurrence, FaultKind kind = FaultKind::fail,
           uint32_t amount = 0);
+// The occurrence-th call of a kind and every one after it fail.
+Fault from_nth(Call call, uint64_t occurrence);
 uint64_t total_calls();
 // The handle GetStdHandle gives for standard output.
 HANDLE std_output_handle();

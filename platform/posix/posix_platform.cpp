@@ -286,9 +286,7 @@ DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size,
   return static_cast<DWORD>(n);
 }
 
-DWORD WINAPI GetCurrentProcessId(void) {
-  return static_cast<DWORD>(getpid());
-}
+DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distance_high,
                             DWORD method) {

@@ -30,48 +30,93 @@ std::string drain(int fd) {
 
 }  // namespace
 
-Result run_program(const std::string& program, const fs::path& dir,
-                   const Args& args, rlim_t file_size_limit) {
+namespace {
+
+Args command_for(const std::string& program, const Args& args) {
   Args command;
   std::istringstream runner(env("KRELT_RUNNER"));
   for (std::string word; runner >> word;) command.push_back(word);
   command.push_back(fs::absolute(program).string());
   command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
 
+// In the child: enters dir and runs the command, never returns.
+[[noreturn]] void exec_in(const fs::path& dir, Args command) {
+  const int null_in = open("/dev/null", O_RDONLY);
+  dup2(null_in, 0);
+  if (chdir(dir.c_str()) != 0) _exit(126);
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+int wait_program(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+pid_t start_program(const std::string& program, const fs::path& dir,
+                    const Args& args) {
+  const Args command = command_for(program, args);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null_out = open("/dev/null", O_WRONLY);
+    dup2(null_out, 1);
+    dup2(null_out, 2);
+    exec_in(dir, command);
+  }
+  return pid;
+}
+
+Result run_program(const std::string& program, const fs::path& dir,
+                   const Args& args, const RunOptions& options) {
+  const Args command = command_for(program, args);
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return {};
+  if (options.closed_stdout) close(out[0]);
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], 1);
     dup2(err[1], 2);
-    close(out[0]);
+    if (!options.closed_stdout) close(out[0]);
     close(err[0]);
-    const int null_in = open("/dev/null", O_RDONLY);
-    dup2(null_in, 0);
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    if (file_size_limit != 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit = {file_size_limit, file_size_limit};
+    // The test runner may ignore SIGPIPE; a program must meet its default.
+    signal(SIGPIPE, SIG_DFL);
+    if (options.file_size_limit != 0) {
+      signal(SIGXFSZ, options.default_sigxfsz ? SIG_DFL : SIG_IGN);
+      const rlimit limit = {options.file_size_limit, options.file_size_limit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    std::vector<char*> argv;
-    for (std::string& word : command) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    exec_in(dir, command);
   }
   close(out[1]);
   close(err[1]);
   Result result;
   // Neither program writes much, so reading one pipe after the other
   // cannot block the child.
-  result.out = drain(out[0]);
+  if (!options.closed_stdout) result.out = drain(out[0]);
   result.err = drain(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.code =
-      WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.code = wait_program(pid);
   return result;
+}
+
+bool is_windows_program() {
+  const std::string program = env("KRELT_PROGRAM");
+  return program.size() > 4 && program.substr(program.size() - 4) == ".exe";
+}
+
+std::set<std::string> names_in(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
 }
 
 void put_word(Bytes& b, size_t offset, uint32_t v) {
@@ -130,8 +175,8 @@ bool ScratchTest::exists(const std::string& name) {
   return fs::exists(dir / name);
 }
 
-Result ScratchTest::run(const Args& args, rlim_t file_size_limit) {
-  return run_program(env("KRELT_PROGRAM"), dir, args, file_size_limit);
+Result ScratchTest::run(const Args& args, const RunOptions& options) {
+  return run_program(env("KRELT_PROGRAM"), dir, args, options);
 }
 
 }  // namespace e2e

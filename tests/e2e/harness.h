@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,10 +29,30 @@ struct Result {
   std::string err;
 };
 
-// Runs program (through KRELT_RUNNER) with args in dir. file_size_limit > 0
-// makes writes past that size fail as on a full disk.
+struct RunOptions {
+  // > 0: writes past this size fail, as on a full disk.
+  rlim_t file_size_limit = 0;
+  // Leave SIGXFSZ at its default action (which kills) instead of ignoring it.
+  bool default_sigxfsz = false;
+  // Standard output is a pipe nobody reads any more.
+  bool closed_stdout = false;
+};
+
+// Runs program (through KRELT_RUNNER) with args in dir.
 Result run_program(const std::string& program, const fs::path& dir,
-                   const Args& args, rlim_t file_size_limit = 0);
+                   const Args& args, const RunOptions& options = {});
+
+// Starts program (through KRELT_RUNNER) in dir with its output discarded;
+// wait_program gives its exit code, or 128 + the signal that ended it.
+pid_t start_program(const std::string& program, const fs::path& dir,
+                    const Args& args);
+int wait_program(pid_t pid);
+
+// Whether the program under test is a Windows build.
+bool is_windows_program();
+
+// The names in a directory.
+std::set<std::string> names_in(const fs::path& dir);
 
 void put_word(Bytes& b, size_t offset, uint32_t v);
 
@@ -52,7 +74,7 @@ class ScratchTest : public testing::Test {
   Bytes read(const std::string& name);
   bool exists(const std::string& name);
   // Runs KRELT_PROGRAM.
-  Result run(const Args& args, rlim_t file_size_limit = 0);
+  Result run(const Args& args, const RunOptions& options = {});
 
   fs::path dir;
 };

@@ -132,7 +132,8 @@ TEST_F(ConverterRun, AllocationFailures) {
     EXPECT_EQ(run(), c.code) << "alloc " << c.alloc;
     expect_failure(c.message);
     if (c.code == 0) {
-      EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
+      EXPECT_EQ(mp::state().files.at("out.v"),
+                converted(input, 65536, 1 << 20));
     } else {
       expect_output_untouched();
     }
@@ -145,8 +146,8 @@ TEST_F(ConverterRun, WriteSideFailuresKeepTheOutput) {
       mp::nth(mp::CALL_WRITE_FILE, 1),
       mp::nth(mp::CALL_WRITE_FILE, 1, mp::FaultKind::short_, 999),
       mp::nth(mp::CALL_WRITE_FILE, 1, mp::FaultKind::short_, 0),
-      mp::nth(mp::CALL_CLOSE_HANDLE, 3),  // closing the new file
-      mp::nth(mp::CALL_MOVE_FILE, 1),
+      mp::nth(mp::CALL_CLOSE_HANDLE, 3),    // closing the new file
+      mp::from_nth(mp::CALL_MOVE_FILE, 1),  // the output stays locked
   };
   for (const mp::Fault& fault : faults) {
     SetUp();
@@ -170,9 +171,18 @@ TEST_F(ConverterRun, TheNewFileIsWrittenBesideTheOutputAndRenamed) {
   SetUp();
   mp::state().files["out.v.krelt-4242.tmp"] = mp::bytes_of("stale");
   EXPECT_EQ(run(), 0);
-  EXPECT_EQ(mp::state().files.at("out.v.krelt-4242.tmp"), mp::bytes_of("stale"));
+  EXPECT_EQ(mp::state().files.at("out.v.krelt-4242.tmp"),
+            mp::bytes_of("stale"));
   EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
   EXPECT_EQ(mp::state().files.size(), 3u);
+}
+
+TEST_F(ConverterRun, ARenameRefusedForAMomentIsTriedAgain) {
+  mp::state().faults = {mp::nth(mp::CALL_MOVE_FILE, 1),
+                        mp::nth(mp::CALL_MOVE_FILE, 2)};
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
+  EXPECT_EQ(mp::state().files.size(), 2u);
 }
 
 TEST_F(ConverterRun, OutputThatCannotBeCreated) {

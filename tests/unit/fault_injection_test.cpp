@@ -91,9 +91,15 @@ std::vector<std::vector<mp::Fault>> faults_for(const mp::CallRecord& call,
       }
       break;
     case mp::CALL_CLOSE_HANDLE:
-    case mp::CALL_MOVE_FILE:
       out.push_back({at(number, K::fail)});
       out.push_back({at(number, K::fail), mp::nth(mp::CALL_DELETE_FILE, 1)});
+      break;
+    case mp::CALL_MOVE_FILE:
+      // Once (tried again), and for good.
+      out.push_back({at(number, K::fail)});
+      out.push_back({mp::from_nth(mp::CALL_MOVE_FILE, 1)});
+      out.push_back({mp::from_nth(mp::CALL_MOVE_FILE, 1),
+                     mp::nth(mp::CALL_DELETE_FILE, 1)});
       break;
     default:
       out.push_back({at(number, K::fail)});
@@ -181,13 +187,15 @@ void sweep(const Scenario& s, Totals* totals) {
       std::map<std::string, Bytes> files = st.files;
       if (faults.size() > 1) {
         for (auto it = files.begin(); it != files.end();) {
-          const bool ours = it->first.find(".v.krelt-4242") != std::string::npos ||
-                            it->first.find(".bim.krelt-4242") != std::string::npos;
+          const bool ours =
+              it->first.find(".v.krelt-4242") != std::string::npos ||
+              it->first.find(".bim.krelt-4242") != std::string::npos;
           it = ours && !s.files.count(it->first) ? files.erase(it) : ++it;
         }
       }
       EXPECT_EQ(files, s.files);
-      EXPECT_EQ(st.devices.size(), s.devices.size()) << "a device is never removed";
+      EXPECT_EQ(st.devices.size(), s.devices.size())
+          << "a device is never removed";
     }
   }
 }
