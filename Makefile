@@ -1,13 +1,15 @@
-# Front door to the CMake builds.
-#   make demo    build krelt and convert the sample image in examples/
-#   make test    build and run every test suite this machine can run
-#   make win32   build the 32-bit Windows program, build/win32/krelt.exe
-#   make fuzz    run every fuzz target for FUZZ_SECONDS (default 60) each
-#   make sanitize  the unit and end-to-end suites under ASan and UBSan
-#   make bench   krelt against cp: times, memory, system calls
-#   make package a Debian package of both programs and their man pages
+# Front door to the CMake builds, each described by a preset in
+# CMakePresets.json (build/<preset>).
+#   make demo      build krelt and convert the sample image in examples/
+#   make test      build and run every test suite this machine can run
+#   make win32     build the 32-bit Windows program, build/win32/krelt.exe
+#   make fuzz      run every fuzz target for FUZZ_SECONDS (default 60) each
+#   make sanitize  the unit, fault and end-to-end suites under ASan and UBSan
+#   make bench     krelt against cp: times, memory, system calls
+#   make package   a Debian package of both programs and their man pages
 HOST := build/host
-JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc 2>/dev/null || echo 2)
+export CTEST_PARALLEL_LEVEL ?= $(CMAKE_BUILD_PARALLEL_LEVEL)
 
 define need
 	@command -v $(1) > /dev/null 2>&1 || \
@@ -19,8 +21,8 @@ endef
 host:
 	$(call need,cmake,cmake)
 	$(call need,g++,g++)
-	@cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Release > /dev/null
-	@cmake --build $(HOST) -j $(JOBS)
+	@cmake --preset host > /dev/null
+	@cmake --build --preset programs
 
 demo: host
 	@mkdir -p build/demo
@@ -45,21 +47,16 @@ bench:
 
 package: host
 	$(call need,cpack,cmake)
-	@cd $(HOST) && cpack -G DEB > /dev/null
+	@cpack --preset deb > /dev/null
 	@ls -l $(HOST)/krelt_*.deb
 
 sanitize:
 	$(call need,cmake,cmake)
-	@cmake --preset asan > /dev/null
-	@cmake --build --preset asan -j $(JOBS)
-	@ctest --preset asan
+	@cmake --workflow --preset asan
 
 win32 win64:
 	$(call need,cmake,cmake)
-	@cmake -S . -B build/$@ \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(if $(filter win32,$@),i686,x86_64)-w64-mingw32.cmake \
-	  -DCMAKE_BUILD_TYPE=MinSizeRel > /dev/null
-	@cmake --build build/$@ -j $(JOBS)
+	@cmake --workflow --preset $@ > /dev/null
 	@ls -l build/$@/krelt.exe
 
 clean:

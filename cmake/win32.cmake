@@ -7,10 +7,18 @@ foreach(lib krelt_runtime krelt_layout krelt_converter krelt_info)
     -fno-asynchronous-unwind-tables -ffunction-sections)
 endforeach()
 
-# Builds a freestanding Windows program from the runtime and the objects
-# that supply its app::main.
+# Builds a freestanding Windows program from the runtime and what supplies
+# its app::main: OBJECT libraries or sources.
 function(krelt_windows_program name)
-  add_executable(${name} ${ARGN} $<TARGET_OBJECTS:krelt_runtime>)
+  add_executable(${name})
+  foreach(part ${ARGN})
+    if(TARGET ${part})
+      target_link_libraries(${name} PRIVATE ${part})
+    else()
+      target_sources(${name} PRIVATE ${part})
+    endif()
+  endforeach()
+  target_link_libraries(${name} PRIVATE krelt_runtime)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   krelt_product_target(${name})
   target_link_options(${name} PRIVATE
@@ -35,10 +43,8 @@ function(krelt_windows_program name)
   target_link_libraries(${name} PRIVATE kernel32)
 endfunction()
 
-krelt_windows_program(krelt $<TARGET_OBJECTS:krelt_converter>
-                            $<TARGET_OBJECTS:krelt_layout>)
-krelt_windows_program(krelt-info $<TARGET_OBJECTS:krelt_info>
-                                 $<TARGET_OBJECTS:krelt_layout>)
+krelt_windows_program(krelt krelt_converter krelt_layout)
+krelt_windows_program(krelt-info krelt_info krelt_layout)
 
 # Test helpers for the Windows suite: the argument vector as the runtime
 # splits the real command line, and a launcher for raw command lines.

@@ -24,9 +24,13 @@ const uintptr_t STD_BASE = 0x1000;
 const uintptr_t FILE_BASE = 0x2000;
 
 State the_state;
-// Blocks the run has not given back; process end, that is reset(),
-// reclaims them. Never destroyed, so they stay reachable to the end.
-std::set<void*>& live_blocks = *new std::set<void*>;
+// Blocks the run has not given back, with their sizes; process end, that
+// is reset(), reclaims them. Never destroyed, so they stay reachable.
+std::map<void*, size_t>& live_blocks = *new std::map<void*, size_t>;
+// Large blocks reclaimed, kept for the next run: a fresh 4 MiB block per
+// run costs a fuzzer most of its time.
+const size_t KEPT_BLOCK_MIN = 1 << 20;
+std::multimap<size_t, void*>& kept_blocks = *new std::multimap<size_t, void*>;
 std::map<uintptr_t, OpenFile> open_files;
 uintptr_t next_handle = FILE_BASE;
 int heap_token;
@@ -42,13 +46,14 @@ namespace {
 const Fault* enter(Call call, HANDLE handle = nullptr, const char* path = "",
                    uint32_t requested = 0) {
   the_state.log.push_back({call, handle, path, requested});
+  const uint64_t n = ++the_state.counts[call];
   for (const Fault& fault : the_state.faults) {
     const bool picked =
         fault.call_number != 0
             ? fault.call_number == the_state.log.size()
             : fault.call == call && fault.occurrence != 0 &&
-                  (fault.occurrence == count(call) ||
-                   (fault.persistent && fault.occurrence < count(call)));
+                  (fault.occurrence == n ||
+                   (fault.persistent && fault.occurrence < n));
     if (picked) {
       the_state.fault_hit = true;
       return &fault;
@@ -125,7 +130,13 @@ const char* call_name(Call call) {
 }
 
 void reset() {
-  for (void* block : live_blocks) std::free(block);
+  for (const auto& [block, size] : live_blocks) {
+    if (size >= KEPT_BLOCK_MIN) {
+      kept_blocks.emplace(size, block);
+    } else {
+      std::free(block);
+    }
+  }
   live_blocks.clear();
   the_state = State();
   open_files.clear();
@@ -134,11 +145,7 @@ void reset() {
 
 State& state() { return the_state; }
 
-uint64_t count(Call call) {
-  uint64_t n = 0;
-  for (const CallRecord& record : the_state.log) n += record.call == call;
-  return n;
-}
+uint64_t count(Call call) { return the_state.counts[call]; }
 
 Fault nth(Call call, uint64_t occurrence, FaultKind kind, uint32_t amount) {
   Fault fault;
@@ -203,12 +210,19 @@ HANDLE WINAPI GetProcessHeap(void) {
 
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T bytes) {
   if (enter(CALL_HEAP_ALLOC) != nullptr) return nullptr;
-  void* block = std::malloc(bytes != 0 ? bytes : 1);
+  void* block = nullptr;
+  const auto kept = kept_blocks.find(bytes);
+  if (kept != kept_blocks.end()) {
+    block = kept->second;
+    kept_blocks.erase(kept);
+  } else {
+    block = std::malloc(bytes != 0 ? bytes : 1);
+  }
   // Fresh blocks are never zero, so code that reads what it never wrote
   // shows up in tests.
   if (block == nullptr) return nullptr;
   if (the_state.poison_blocks) std::memset(block, 0xA5, bytes);
-  live_blocks.insert(block);
+  live_blocks[block] = bytes;
   ++the_state.live_blocks;
   return block;
 }

@@ -74,6 +74,7 @@ struct State {
   std::string stdout_bytes;
   std::string stderr_bytes;
   std::vector<CallRecord> log;
+  uint64_t counts[CALL_KIND_COUNT] = {};
   std::vector<Fault> faults;
   // Every ReadFile delivers at most this many bytes (0: no limit).
   uint32_t read_chunk = 0;

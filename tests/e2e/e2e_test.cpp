@@ -1,82 +1,12 @@
 // End-to-end: the real program on real files in a scratch directory.
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
-#include <iostream>
-#include <random>
-#include <thread>
 
-#include "harness.h"
+#include "end_to_end.h"
 
 namespace {
 
 using namespace e2e;
-
-const char USAGE[] =
-    "usage>krelt appname.bim appname.v heap-size [mmarea-size]\r\n";
-const char READ_ERROR[] = "bim file read error\r\n";
-const char FORMAT_ERROR[] = "bim file format error\r\n";
-const char WRITE_ERROR[] = "Tamrisk file write error\r\n";
-
-Bytes image(size_t size, uint32_t check_b = 36) {
-  Bytes b(size);
-  for (size_t i = 0; i < size; ++i)
-    b[i] = static_cast<unsigned char>(i * 29 + 5);
-  if (size >= 12) {
-    put_word(b, 4, 36);
-    put_word(b, 8, check_b);
-  }
-  return b;
-}
-
-// The header the worked example must become.
-const Bytes WORKED_HEADER = {
-    0x00, 0x20, 0x32, 0x00, 0x4D, 0x4F, 0x47, 0x45, 0x00, 0x00, 0x10, 0x00,
-    0x00, 0x00, 0x31, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x50, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0xE9, 0x04, 0x00, 0x00, 0x00, 0x10, 0x12, 0x31, 0x00};
-
-Bytes with_header(Bytes b, const Bytes& header) {
-  std::copy(header.begin(), header.end(), b.begin());
-  return b;
-}
-
-class EndToEnd : public ScratchTest {
- protected:
-  // A failed run: its one message, exit 1, nothing on standard error.
-  void expect_failure(const Result& r, const char* message) {
-    EXPECT_EQ(r.code, 1) << r.err;
-    EXPECT_EQ(r.out, message);
-    EXPECT_EQ(r.err, "");
-  }
-
-  // The image converted with `krelt app.bim OUT heap`.
-  Bytes converted(const Bytes& in, uint32_t heap) {
-    write("ref.bim", in);
-    EXPECT_EQ(run({"ref.bim", "ref.v", std::to_string(heap)}).code, 0);
-    Bytes out = read("ref.v");
-    fs::remove(dir / "ref.bim");
-    fs::remove(dir / "ref.v");
-    return out;
-  }
-
-  // Runs `krelt ARGS...` in count processes at once; their exit codes.
-  std::vector<int> run_together(const std::vector<Args>& runs) {
-    std::vector<pid_t> pids;
-    for (const Args& args : runs) {
-      pids.push_back(start_program(env("KRELT_PROGRAM"), dir, args));
-    }
-    std::vector<int> codes;
-    for (pid_t pid : pids) codes.push_back(wait_program(pid));
-    return codes;
-  }
-
-  const Bytes previous = {'p', 'r', 'e', 'v', 'i', 'o', 'u', 's'};
-};
-
 TEST_F(EndToEnd, ConvertsTheWorkedExample) {
   const Bytes in = worked_example();
   write("app.bim", in);
@@ -155,7 +85,7 @@ TEST_F(EndToEnd, InputFailuresLeaveTheOutputAlone) {
     const char* name;
     Bytes input;  // empty with no_file: the input does not exist
     bool no_file;
-    const char* message;
+    std::string message;
   };
   const Case cases[] = {
       {"missing", {}, true, READ_ERROR},
@@ -270,123 +200,6 @@ TEST_F(EndToEnd, ClosedStandardOutputIsAFailureNotASignal) {
   RunOptions closed;
   closed.closed_stdout = true;
   EXPECT_EQ(run({"missing.bim", "x.v", "64k"}, closed).code, 1);
-}
-
-// Only the POSIX build meets these.
-using PosixOnly = EndToEnd;
-
-TEST_F(PosixOnly, LinkedOutputKeepsTheLinkAndPermissions) {
-  const Bytes in = image(200000);
-  write("app.bim", in);
-  const Bytes want = converted(in, 65536);
-  fs::create_directory(dir / "real");
-  write("real/app.v", previous);
-  fs::permissions(dir / "real/app.v", fs::perms(0640));
-  fs::create_symlink("real/app.v", dir / "app.v");
-
-  // A failure leaves the link and its target alone, and nothing beside
-  // either.
-  expect_failure(run({"app.bim", "app.v", "64k"}, {100000}), WRITE_ERROR);
-  EXPECT_TRUE(fs::is_symlink(dir / "app.v"));
-  EXPECT_EQ(read("real/app.v"), previous);
-  EXPECT_EQ(names_in(dir / "real").size(), 1u);
-
-  ASSERT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);
-  EXPECT_TRUE(fs::is_symlink(dir / "app.v"));
-  EXPECT_EQ(read("real/app.v"), want);
-  EXPECT_EQ(fs::status(dir / "real/app.v").permissions(), fs::perms(0640));
-  EXPECT_EQ(names_in(dir).size(), 3u);
-  EXPECT_EQ(names_in(dir / "real").size(), 1u);
-
-  // A new file gets 0666 less the umask.
-  const mode_t old_mask = umask(027);
-  ASSERT_EQ(run({"app.bim", "new.v", "64k"}).code, 0);
-  umask(old_mask);
-  EXPECT_EQ(fs::status(dir / "new.v").permissions(), fs::perms(0640));
-}
-
-TEST_F(PosixOnly, DevicesAreWrittenDirectly) {
-  const Bytes in = worked_example();
-  write("app.bim", in);
-  for (const char* device : {"/dev/null", "/dev/full"}) {
-    const Result r = run({"app.bim", device, "64k"});
-    EXPECT_EQ(r.code, device[5] == 'n' ? 0 : 1) << device;
-    struct stat st;
-    ASSERT_EQ(stat(device, &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode)) << device << " is still a device";
-  }
-  // Standard output is a pipe here: the image arrives through it.
-  const Result r = run({"app.bim", "/dev/stdout", "64k", "1m"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), with_header(in, WORKED_HEADER));
-  EXPECT_EQ(names_in(dir).size(), 1u);
-}
-
-// A reader polling the output sees the old file or the new one, whole.
-TEST_F(PosixOnly, ReaderNeverSeesAPartialOutput) {
-  const Bytes in = image(1 << 20);
-  const Bytes small = converted(in, 65536), large = converted(in, 131072);
-  write("app.bim", in);
-  write("app.v", small);
-  std::atomic<bool> done{false};
-  std::atomic<int> reads{0}, bad{0};
-  std::thread reader([&] {
-    while (!done) {
-      const Bytes seen = read("app.v");
-      ++reads;
-      if (seen != small && seen != large) ++bad;
-    }
-  });
-  for (int i = 0; i < 30; ++i) {
-    EXPECT_EQ(run({"app.bim", "app.v", i % 2 ? "64k" : "128k"}).code, 0);
-  }
-  done = true;
-  reader.join();
-  EXPECT_GT(reads.load(), 0);
-  EXPECT_EQ(bad.load(), 0) << "of " << reads.load() << " reads";
-}
-
-// Killed at a random moment, a run leaves the old output or the new one,
-// and nothing else, and dies of the signal it got.
-TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
-  Bytes in = image(0x3FFFFF);
-  put_word(in, 0x18, 0x24);
-  const Bytes want = converted(in, 65536);
-  write("app.bim", in);
-  std::mt19937 random(12345);
-  const int runs = env("KRELT_RUNNER").empty() ? 60 : 12;
-  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
-  int killed = 0;
-  for (int i = 0; i < runs; ++i) {
-    write("app.v", previous);
-    const int sig = signals[i % 3];
-    const pid_t pid =
-        start_program(env("KRELT_PROGRAM"), dir, {"app.bim", "app.v", "64k"});
-    usleep(std::uniform_int_distribution<int>(0, 8000)(random));
-    kill(pid, sig);
-    const int code = wait_program(pid);
-    SCOPED_TRACE("run " + std::to_string(i) + ", exit " + std::to_string(code));
-    EXPECT_TRUE(code == 0 || code == 128 + sig);
-    killed += code == 128 + sig;
-    const Bytes out = read("app.v");
-    EXPECT_TRUE(out == previous || out == want);
-    EXPECT_EQ(names_in(dir).size(), 2u) << "nothing left behind";
-  }
-  std::cout << "[ killed   ] " << killed << " of " << runs << " runs\n";
-}
-
-// Only the POSIX build meets these.
-using PosixOnly = EndToEnd;
-
-TEST_F(PosixOnly, DoubleQuoteInAnArgumentIsRefused) {
-  write("app.bim", worked_example());
-  const Result r = run({"app.bim", "a\"b.v", "64k"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(
-      r.out,
-      "argument error: a double quote cannot be passed in an argument\r\n");
-  EXPECT_FALSE(exists("a\"b.v"));
-  EXPECT_FALSE(exists("ab.v"));
 }
 
 }  // namespace

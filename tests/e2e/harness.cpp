@@ -119,10 +119,6 @@ std::set<std::string> names_in(const fs::path& dir) {
   return names;
 }
 
-void put_word(Bytes& b, size_t offset, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[offset + i] = (v >> (8 * i)) & 0xFF;
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   size_t at = 0;
@@ -132,20 +128,6 @@ std::vector<std::string> lines_of(const std::string& text) {
   }
   if (at != text.size()) lines.push_back("unterminated: " + text.substr(at));
   return lines;
-}
-
-Bytes worked_example() {
-  Bytes b(100);
-  for (size_t i = 0; i < b.size(); ++i)
-    b[i] = static_cast<unsigned char>(i * 29 + 5);
-  put_word(b, 0x04, 36);
-  put_word(b, 0x08, 36);
-  put_word(b, 0x0C, 0x1000);
-  put_word(b, 0x10, 0x5000);
-  put_word(b, 0x14, 0x310000);
-  put_word(b, 0x18, 0x24);
-  put_word(b, 0x1C, 0x208);
-  return b;
 }
 
 void ScratchTest::SetUp() {

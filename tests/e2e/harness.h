@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/samples.h"
+
 namespace e2e {
 
+using namespace samples;
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
 using Args = std::vector<std::string>;
 
 std::string env(const char* name);
@@ -54,14 +56,8 @@ bool is_windows_program();
 // The names in a directory.
 std::set<std::string> names_in(const fs::path& dir);
 
-void put_word(Bytes& b, size_t offset, uint32_t v);
-
 // The lines of a program's output, each ended by CR LF.
 std::vector<std::string> lines_of(const std::string& text);
-
-// A 100-byte bim image: the words 0x0C..0x1C of the worked example
-// (0x1000, 0x5000, 0x310000, entry 0x24, 0x208), the rest a pattern.
-Bytes worked_example();
 
 // A scratch directory per test, removed afterwards.
 class ScratchTest : public testing::Test {

@@ -15,19 +15,7 @@ bool has_line(const Result& r, const std::string& line) {
 
 // A Tamrisk file as krelt makes it: 100 bytes, entry 0x24, heap start
 // 0x311210, memory size 0x322000.
-Bytes good_v() {
-  Bytes b(100, 0x90);
-  put_word(b, 0x00, 0x322000);
-  b[4] = 'M', b[5] = 'O', b[6] = 'G', b[7] = 'E';
-  put_word(b, 0x08, 0x100000);
-  put_word(b, 0x0C, 0x310000);
-  put_word(b, 0x10, 0x1000);
-  put_word(b, 0x14, 0x5000);
-  put_word(b, 0x18, 0xE9000000);
-  put_word(b, 0x1C, 4);
-  put_word(b, 0x20, 0x311210);
-  return b;
-}
+Bytes good_v() { return with_header(worked_example(), WORKED_HEADER); }
 
 class Info : public ScratchTest {
  protected:

@@ -7,6 +7,7 @@
 
 #include "models.h"
 #include "platform/memory/memory_platform.h"
+#include "tests/common/samples.h"
 
 namespace mp = memory_platform;
 
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            model::word(image, 8) == 36;
   if (!well_formed) {
     check(code == 1);
-    check(out == "bim file format error\r\n");
+    check(out == samples::FORMAT_ERROR);
     check(mp::state().files.at("out.v") == previous);
     mp::reset();
     return 0;

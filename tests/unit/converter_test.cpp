@@ -8,25 +8,12 @@
 
 #include "converter/header.h"
 #include "platform/memory/memory_platform.h"
+#include "tests/common/samples.h"
 
 namespace {
 
 namespace mp = memory_platform;
-using Bytes = std::vector<unsigned char>;
-
-const char USAGE[] =
-    "usage>krelt appname.bim appname.v heap-size [mmarea-size]\r\n";
-const char READ_ERROR[] = "bim file read error\r\n";
-const char FORMAT_ERROR[] = "bim file format error\r\n";
-const char WRITE_ERROR[] = "Tamrisk file write error\r\n";
-
-Bytes image(size_t size) {
-  Bytes b(size);
-  for (size_t i = 0; i < size; ++i) b[i] = static_cast<unsigned char>(i * 13);
-  put_u32le(&b[BIM_CHECK_A], 36);
-  put_u32le(&b[BIM_CHECK_B], 36);
-  return b;
-}
+using namespace samples;
 
 Bytes converted(Bytes b, uint32_t heap, uint32_t mmarea) {
   rewrite_header(b.data(), heap, mmarea);
@@ -43,7 +30,7 @@ class ConverterRun : public testing::Test {
   int run(const std::string& line = "krelt in.bim out.v 64k 1m") {
     return mp::run(line);
   }
-  void expect_failure(const char* message) {
+  void expect_failure(const std::string& message) {
     EXPECT_EQ(mp::state().stdout_bytes, message);
     EXPECT_EQ(mp::state().open_handles, 0u);
   }
@@ -114,7 +101,7 @@ TEST_F(ConverterRun, ShortInputsAreRefused) {
 TEST_F(ConverterRun, AllocationFailures) {
   struct Case {
     uint64_t alloc;  // which HeapAlloc fails
-    const char* message;
+    std::string message;
     int code;
   };
   const Case cases[] = {

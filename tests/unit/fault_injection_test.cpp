@@ -12,24 +12,12 @@
 
 #include "converter/header.h"
 #include "platform/memory/memory_platform.h"
+#include "tests/common/samples.h"
 
 namespace {
 
 namespace mp = memory_platform;
-using Bytes = std::vector<unsigned char>;
-
-const std::vector<std::string> MESSAGES = {
-    "usage>krelt appname.bim appname.v heap-size [mmarea-size]\r\n",
-    "bim file read error\r\n", "bim file format error\r\n",
-    "Tamrisk file write error\r\n"};
-
-Bytes image(size_t size, uint32_t check_b = 36) {
-  Bytes b(size);
-  for (size_t i = 0; i < size; ++i) b[i] = static_cast<unsigned char>(i * 7);
-  put_u32le(&b[BIM_CHECK_A], 36);
-  put_u32le(&b[BIM_CHECK_B], check_b);
-  return b;
-}
+using namespace samples;
 
 struct Scenario {
   const char* name;
