@@ -15,25 +15,40 @@ void out(const char* text) { stream_puts(text, &std_out); }
 
 void end_line() { put_line(""); }
 
-void out_hex(uint32_t value) {
-  char text[11] = "0x";
+void out_hex_digits(uint32_t value) {
+  char text[9];
   for (int i = 0; i < 8; ++i) {
-    text[2 + i] = "0123456789ABCDEF"[(value >> (28 - 4 * i)) & 0xF];
+    text[i] = "0123456789ABCDEF"[(value >> (28 - 4 * i)) & 0xF];
   }
-  text[10] = 0;
+  text[8] = 0;
   out(text);
 }
 
-void out_decimal(uint32_t value) {
-  char text[11];
-  int at = 10;
+void out_hex(uint32_t value) {
+  out("0x");
+  out_hex_digits(value);
+}
+
+// A 64-bit value in decimal, by long division of 16-bit limbs: 32-bit
+// arithmetic only, so no runtime library routine is needed.
+void out_decimal64(uint32_t high, uint32_t low) {
+  uint32_t limbs[4] = {high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF};
+  char text[21];
+  int at = 20;
   text[at] = 0;
   do {
-    text[--at] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
+    uint32_t rest = 0;
+    for (uint32_t& limb : limbs) {
+      const uint32_t part = rest << 16 | limb;
+      limb = part / 10;
+      rest = part % 10;
+    }
+    text[--at] = static_cast<char>('0' + rest);
+  } while ((limbs[0] | limbs[1] | limbs[2] | limbs[3]) != 0);
   out(text + at);
 }
+
+void out_decimal(uint32_t value) { out_decimal64(0, value); }
 
 void field(const char* name, const char* value) {
   out(name);
@@ -63,13 +78,31 @@ int check(bool passed, const char* name, const char* expected) {
   return 1;
 }
 
-int common_checks(uint32_t entry, uint32_t length) {
-  return check(entry < length, "entry", "an offset inside the file") +
-         check(length <= MAX_IMAGE, "length",
+// What reading a file found: its first bytes and its length, exact up to
+// the image limit; past it, the file system's word, where it has one.
+struct Contents {
+  unsigned char header[HEADER_SIZE];
+  uint32_t header_bytes;
+  uint32_t length;  // MAX_IMAGE + 1 and up: too large
+  uint32_t size_low, size_high;
+  bool size_known;
+};
+
+// Whether offset lies inside the file, as far as anyone can tell: past
+// the image limit the file system's length counts, and where it has none
+// nothing is known.
+bool inside(uint32_t offset, const Contents& c) {
+  if (c.length <= MAX_IMAGE) return offset < c.length;
+  return !c.size_known || c.size_high != 0 || offset < c.size_low;
+}
+
+int common_checks(uint32_t entry, const Contents& c) {
+  return check(inside(entry, c), "entry", "an offset inside the file") +
+         check(c.length <= MAX_IMAGE, "length",
                "at most 4194303 bytes, as krelt converts no larger image");
 }
 
-int show_tamrisk(const unsigned char* h, uint32_t length) {
+int show_tamrisk(const unsigned char* h, const Contents& c) {
   const uint32_t memory = get_u32le(h + V_MEMORY_SIZE);
   const uint32_t heap_start = get_u32le(h + V_HEAP_START);
   const uint32_t entry = get_u32le(h + V_JUMP_DISPLACEMENT) + V_JUMP_END;
@@ -93,10 +126,10 @@ int show_tamrisk(const unsigned char* h, uint32_t length) {
          check(memory % 4096 == 0, "memory_size", "a multiple of 4096") +
          check(memory >= heap_start, "memory_size", "at least heap_start") +
          check(heap_start % 16 == 0, "heap_start", "a multiple of 16") +
-         common_checks(entry, length);
+         common_checks(entry, c);
 }
 
-int show_bim(const unsigned char* h, uint32_t length, const char* heap_text) {
+int show_bim(const unsigned char* h, const Contents& c, const char* heap_text) {
   const uint32_t heap_start = bim_heap_start(h);
   const uint32_t entry = get_u32le(h + BIM_ENTRY);
   field_word("word_0c", get_u32le(h + BIM_WORD_0C));
@@ -110,7 +143,7 @@ int show_bim(const unsigned char* h, uint32_t length, const char* heap_text) {
     field_word("heap_size", heap);
     field_word("memory_size", memory_size(heap_start, heap));
   }
-  return common_checks(entry, length);
+  return common_checks(entry, c);
 }
 
 bool has_signature(const unsigned char* h) {
@@ -123,6 +156,49 @@ bool has_signature(const unsigned char* h) {
   return true;
 }
 
+// Reads the way krelt does, up to the image limit and one byte more, so a
+// pipe, a FIFO or a /proc file is read like any file. False on a read
+// error.
+bool read_contents(Stream* stream, Contents* c) {
+  c->header_bytes = stream_read(c->header, 1, HEADER_SIZE, stream);
+  c->length = c->header_bytes;
+  c->size_known = false;
+  constexpr uint32_t CHUNK = 0x10000;
+  unsigned char* chunk = static_cast<unsigned char*>(heap_alloc(CHUNK));
+  if (chunk == nullptr) return false;
+  uint32_t got = c->header_bytes == HEADER_SIZE ? CHUNK : 0;
+  while (got == CHUNK && c->length <= MAX_IMAGE) {
+    got = stream_read(chunk, 1, CHUNK, stream);
+    c->length += got;
+  }
+  heap_free(chunk);
+  if (c->length > MAX_IMAGE) {
+    c->size_known = stream_size(stream, &c->size_low, &c->size_high) == 0;
+  }
+  return stream_error(stream) == 0;
+}
+
+void field_length(const Contents& c) {
+  if (c.length <= MAX_IMAGE) {
+    field_word("length", c.length);
+  } else if (!c.size_known) {
+    out("length: more than ");
+    out_hex(MAX_IMAGE);
+    out(" (");
+    out_decimal(MAX_IMAGE);
+    out(")");
+    end_line();
+  } else {
+    out("length: 0x");
+    if (c.size_high != 0) out_hex_digits(c.size_high);
+    out_hex_digits(c.size_low);
+    out(" (");
+    out_decimal64(c.size_high, c.size_low);
+    out(")");
+    end_line();
+  }
+}
+
 // Lists one file; returns 0 when it was read and passed every check.
 int inspect(const char* path, const char* heap_text) {
   field("file", path);
@@ -131,32 +207,32 @@ int inspect(const char* path, const char* heap_text) {
     field("error", "cannot open the file");
     return 1;
   }
-  unsigned char header[HEADER_SIZE];
-  const uint32_t n = stream_read(header, 1, HEADER_SIZE, stream);
-  uint32_t length = 0;
-  const bool read = !stream_error(stream) && stream_size(stream, &length) == 0;
+  Contents contents;
+  const bool read = read_contents(stream, &contents);
   stream_close(stream);
   if (!read) {
     field("error", "cannot read the file");
     return 1;
   }
+  const unsigned char* header = contents.header;
+  const uint32_t n = contents.header_bytes;
 
   const bool tamrisk = n >= V_SIGNATURE + 4 && has_signature(header);
   const bool bim = !tamrisk && n >= BIM_CHECK_B + 4 && is_bim_header(header);
   if (!tamrisk && !bim) {
     field("format", "unknown");
-    field_word("length", length);
+    field_length(contents);
     field("error", "neither a Tamrisk application file nor a bim image");
     return 1;
   }
   field("format", tamrisk ? "Tamrisk application file" : "bim image");
-  field_word("length", length);
+  field_length(contents);
   int failed;
   if (n < HEADER_SIZE) {
     failed = check(false, "length", "at least the 36 bytes of the header");
   } else {
-    failed = tamrisk ? show_tamrisk(header, length)
-                     : show_bim(header, length, heap_text);
+    failed = tamrisk ? show_tamrisk(header, contents)
+                     : show_bim(header, contents, heap_text);
   }
   field("result", failed == 0 ? "ok" : "failed");
   return failed == 0 ? 0 : 1;

@@ -331,9 +331,9 @@ int put_line(const char* text) {
 
 int stream_remove(const char* path) { return DeleteFileA(path) ? 0 : -1; }
 
-int stream_size(Stream* stream, uint32_t* size) {
+int stream_size(Stream* stream, uint32_t* low, uint32_t* high) {
   // A low part of 0xFFFFFFFF is indistinguishable from failure without
-  // GetLastError; such a file is too large anyway.
+  // GetLastError; such a length is refused too.
   LONG here_high = 0;
   const DWORD here =
       SetFilePointer(stream->handle, 0, &here_high, FILE_CURRENT);
@@ -343,7 +343,8 @@ int stream_size(Stream* stream, uint32_t* size) {
   const bool restored =
       SetFilePointer(stream->handle, static_cast<LONG>(here), &here_high,
                      FILE_BEGIN) != INVALID_SET_FILE_POINTER;
-  if (end == INVALID_SET_FILE_POINTER || end_high != 0 || !restored) return -1;
-  *size = end;
+  if (end == INVALID_SET_FILE_POINTER || !restored) return -1;
+  *low = end;
+  *high = static_cast<uint32_t>(end_high);
   return 0;
 }

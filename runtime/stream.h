@@ -77,6 +77,7 @@ uint32_t text_length(const char* text);
 // Deletes the file at path: 0, or -1 when it could not be deleted.
 int stream_remove(const char* path);
 
-// The length of the file behind the stream, its position unchanged: 0, or
-// -1 when it cannot be found or is 4 GiB or more.
-int stream_size(Stream* stream, uint32_t* size);
+// The length of the file behind the stream as two 32-bit halves, its
+// position unchanged: 0, or -1 when the file has no length to tell (a pipe
+// or a device).
+int stream_size(Stream* stream, uint32_t* low, uint32_t* high);

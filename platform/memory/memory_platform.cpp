@@ -48,12 +48,11 @@ const Fault* enter(Call call, HANDLE handle = nullptr, const char* path = "",
   the_state.log.push_back({call, handle, path, requested});
   const uint64_t n = ++the_state.counts[call];
   for (const Fault& fault : the_state.faults) {
-    const bool picked =
-        fault.call_number != 0
-            ? fault.call_number == the_state.log.size()
-            : fault.call == call && fault.occurrence != 0 &&
-                  (fault.occurrence == n ||
-                   (fault.persistent && fault.occurrence < n));
+    const bool picked = fault.call_number != 0
+                            ? fault.call_number == the_state.log.size()
+                            : fault.call == call && fault.occurrence != 0 &&
+                                  (fault.occurrence == n ||
+                                   (fault.persistent && fault.occurrence < n));
     if (picked) {
       the_state.fault_hit = true;
       return &fault;

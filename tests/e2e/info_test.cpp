@@ -52,7 +52,7 @@ struct BrokenField {
   const char* name;
   size_t offset;  // word to overwrite, or SIZE_MAX to grow the file
   uint32_t value;
-  const char* line;
+  const char* line;  // the one failed check, or null: the file passes
 };
 
 class InfoChecks : public Info,
@@ -69,16 +69,19 @@ TEST_P(InfoChecks, NamesTheField) {
   }
   write("app.v", v);
   const Result r = info({"app.v"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(has_line(r, GetParam().line)) << r.out;
-  EXPECT_TRUE(has_line(r, "result: failed"));
-  // Exactly one check fails.
+  const bool passes = GetParam().line == nullptr;
+  EXPECT_EQ(r.code, passes ? 0 : 1);
+  if (!passes) {
+    EXPECT_TRUE(has_line(r, GetParam().line)) << r.out;
+  }
+  EXPECT_TRUE(has_line(r, passes ? "result: ok" : "result: failed"));
+  // Exactly one check fails, or none.
   const auto lines = lines_of(r.out);
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [](const std::string& l) {
                             return l.rfind("check failed:", 0) == 0;
                           }),
-            1);
+            passes ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -96,10 +99,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "check failed: memory_size: expected at least heap_start"},
         BrokenField{"HeapNotAligned", 0x20, 0x311218,
                     "check failed: heap_start: expected a multiple of 16"},
+        BrokenField{"EntryAtTheLastByte", 0x1C, 99 - 0x20, nullptr},
         BrokenField{"EntryPastEnd", 0x1C, 100 - 0x20,
                     "check failed: entry: expected an offset inside the file"},
         BrokenField{"EntryWrapped", 0x1C, 0xFFFFFF00,
                     "check failed: entry: expected an offset inside the file"},
+        BrokenField{"LongestImage", SIZE_MAX, 0x3FFFFF, nullptr},
         BrokenField{"TooLong", SIZE_MAX, 0x400000,
                     "check failed: length: expected at most 4194303 bytes, as "
                     "krelt converts no larger image"}),

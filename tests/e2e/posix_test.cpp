@@ -1,9 +1,11 @@
 // End-to-end cases only the POSIX build meets: symbolic links and
 // permissions, devices as outputs, readers and signals.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <iostream>
 #include <random>
@@ -128,6 +130,71 @@ TEST_F(PosixOnly, DoubleQuoteInAnArgumentIsRefused) {
       "argument error: a double quote cannot be passed in an argument\r\n");
   EXPECT_FALSE(exists("a\"b.v"));
   EXPECT_FALSE(exists("ab.v"));
+}
+
+// krelt-info reads what krelt reads: a FIFO, a /proc file, and reports a
+// file past the image limit as too large, with its length where the file
+// system knows it.
+TEST_F(PosixOnly, InfoReadsAnyReadableInput) {
+  const Bytes v = with_header(worked_example(), WORKED_HEADER);
+  const auto info = [&](const std::string& path) {
+    return lines_of(run_program(env("KRELT_INFO"), dir, {path}).out);
+  };
+  const auto has = [](const std::vector<std::string>& lines,
+                      const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  const std::string too_large =
+      "check failed: length: expected at most 4194303 bytes, as krelt "
+      "converts no larger image";
+  struct Case {
+    const char* name;
+    size_t bytes;  // fed through a FIFO: v, then zeros up to this length
+    const char* length_line;
+  };
+  const Case fifo_cases[] = {
+      {"whole", v.size(), "length: 0x00000064 (100)"},
+      {"too large", 0x500000, "length: more than 0x003FFFFF (4194303)"},
+  };
+  signal(SIGPIPE, SIG_IGN);  // krelt-info stops reading a file too large
+  for (const Case& c : fifo_cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::thread writer([&] {
+      const int fd = open((dir / "fifo").c_str(), O_WRONLY);
+      Bytes all = v;
+      all.resize(c.bytes, 0);
+      for (size_t at = 0; at < all.size();) {
+        const ssize_t n = ::write(fd, all.data() + at, all.size() - at);
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+      }
+      close(fd);
+    });
+    const auto lines = info("fifo");
+    writer.join();
+    EXPECT_TRUE(has(lines, c.length_line)) << lines.size();
+    EXPECT_EQ(has(lines, "result: ok"), c.bytes == v.size());
+    EXPECT_EQ(has(lines, too_large), c.bytes != v.size());
+    fs::remove(dir / "fifo");
+  }
+
+  const auto proc = info("/proc/self/status");
+  EXPECT_TRUE(has(proc, "format: unknown"));
+  EXPECT_FALSE(has(proc, "error: cannot read the file"));
+
+  // 5 GiB, sparse: the entry is inside, only the length fails.
+  write("huge.v", v);
+  fs::resize_file(dir / "huge.v", 5ull << 30);
+  const auto huge = info("huge.v");
+  EXPECT_TRUE(has(huge, "length: 0x0000000140000000 (5368709120)"));
+  EXPECT_TRUE(has(huge, too_large));
+  EXPECT_TRUE(has(huge, "result: failed"));
+  EXPECT_EQ(std::count_if(huge.begin(), huge.end(),
+                          [](const std::string& l) {
+                            return l.rfind("check failed:", 0) == 0;
+                          }),
+            1);
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 #include "converter/header.h"
 
-#include "tests/common/samples.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 #include <vector>
+
+#include "tests/common/samples.h"
 
 namespace {
 
