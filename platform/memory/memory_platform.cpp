@@ -45,11 +45,13 @@ namespace {
 // Counts the call and returns the fault that picks it, if any.
 const Fault* enter(Call call, HANDLE handle = nullptr, const char* path = "",
                    uint32_t requested = 0) {
-  the_state.log.push_back({call, handle, path, requested});
+  if (the_state.keep_log)
+    the_state.log.push_back({call, handle, path, requested});
+  ++the_state.total;
   const uint64_t n = ++the_state.counts[call];
   for (const Fault& fault : the_state.faults) {
     const bool picked = fault.call_number != 0
-                            ? fault.call_number == the_state.log.size()
+                            ? fault.call_number == the_state.total
                             : fault.call == call && fault.occurrence != 0 &&
                                   (fault.occurrence == n ||
                                    (fault.persistent && fault.occurrence < n));
@@ -163,7 +165,7 @@ Fault from_nth(Call call, uint64_t occurrence) {
 
 HANDLE std_output_handle() { return reinterpret_cast<HANDLE>(STD_BASE + 1); }
 
-uint64_t total_calls() { return the_state.log.size(); }
+uint64_t total_calls() { return the_state.total; }
 
 std::vector<unsigned char> bytes_of(const std::string& text) {
   return std::vector<unsigned char>(text.begin(), text.end());
@@ -362,7 +364,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length,
   uint32_t n = length;
   if (fault != nullptr && fault->amount < n) n = fault->amount;
   const char* bytes = static_cast<const char*>(buffer);
-  the_state.log.back().data.assign(bytes, n);
+  if (the_state.keep_log) the_state.log.back().data.assign(bytes, n);
 
   OpenFile* file = file_of(handle);
   std::string* stream = std_stream(handle);

@@ -81,6 +81,9 @@ struct State {
   // Fill fresh blocks with 0xA5 so that reading what was never written
   // shows; fuzzers turn it off for speed.
   bool poison_blocks = true;
+  // Keep the log of calls; fuzzers, which never read it, turn it off.
+  bool keep_log = true;
+  uint64_t total = 0;  // calls made, logged or not
   uint32_t open_handles = 0;
   uint64_t live_blocks = 0;
   bool fault_hit = false;

@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   mp::reset();
   mp::state().poison_blocks = false;
+  mp::state().keep_log = false;
   mp::state().files["in.bim"] = image;
   mp::state().files["out.v"] = previous;
   mp::state().read_chunk = options % 64;

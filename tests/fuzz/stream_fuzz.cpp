@@ -30,6 +30,7 @@ void fuzz_read(Input& in, bool binary) {
   const uint32_t chunk = in.byte() % 8;  // 0: whole requests
   std::string contents(reinterpret_cast<const char*>(in.p), in.n);
   mp::reset();
+  mp::state().keep_log = false;
   mp::state().files["f"] = mp::bytes_of(contents);
   mp::state().read_chunk = chunk;
   std::string clean;
@@ -72,6 +73,7 @@ void fuzz_write(Input& in, bool binary) {
   const uint8_t accept = in.byte();
   std::string text(reinterpret_cast<const char*>(in.p), in.n);
   mp::reset();
+  mp::state().keep_log = false;
   if (fault_at != 0) {
     mp::state().faults = {mp::nth(
         mp::CALL_WRITE_FILE, fault_at,
