@@ -1,11 +1,18 @@
 # krelt.exe: a console program whose entry point is the runtime's start,
 # on KERNEL32 alone, with no C runtime, startup files or libgcc.
 
-# The product code is all there is, so it may be built for size.
+# The product code is all there is, so it may be built for size. Inlining
+# a function called once copies it into a caller that then grows more than
+# the call saves.
 foreach(lib krelt_runtime krelt_layout krelt_converter krelt_info)
   target_compile_options(${lib} PRIVATE -Os -fno-ident
-    -fno-asynchronous-unwind-tables -ffunction-sections)
+    -fno-asynchronous-unwind-tables -ffunction-sections
+    -fno-inline-functions-called-once)
 endforeach()
+
+# The programs carry an application manifest (cmake/utf8.rc).
+enable_language(RC)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${PROJECT_SOURCE_DIR}/cmake")
 
 # Builds a freestanding Windows program from the runtime and what supplies
 # its app::main: OBJECT libraries or sources.
@@ -43,8 +50,10 @@ function(krelt_windows_program name)
   target_link_libraries(${name} PRIVATE kernel32)
 endfunction()
 
-krelt_windows_program(krelt krelt_converter krelt_layout)
-krelt_windows_program(krelt-info krelt_info krelt_layout)
+krelt_windows_program(krelt krelt_converter krelt_layout
+                      ${PROJECT_SOURCE_DIR}/cmake/utf8.rc)
+krelt_windows_program(krelt-info krelt_info krelt_layout
+                      ${PROJECT_SOURCE_DIR}/cmake/utf8.rc)
 
 # Test helpers for the Windows suite: the argument vector as the runtime
 # splits the real command line, and a launcher for raw command lines.

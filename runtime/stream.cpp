@@ -53,70 +53,58 @@ Stream* new_stream(uint32_t flags) {
   return stream;
 }
 
-char* copy_text(const char* text, uint32_t room_after) {
-  const uint32_t n = text_length(text);
-  char* copy = static_cast<char*>(heap_alloc(n + 1 + room_after));
-  if (copy == nullptr) return nullptr;
-  for (uint32_t i = 0; i <= n; ++i) copy[i] = text[i];
-  return copy;
-}
-
-// Where the open file really lives, links resolved; null when the platform
-// cannot say. Some platforms count the terminator in the size they ask
-// for and some do not, so the buffer gets one byte more.
-char* final_path(HANDLE file) {
-  const DWORD needed =
-      GetFinalPathNameByHandleA(file, nullptr, 0, FILE_NAME_NORMALIZED);
-  if (needed == 0) return nullptr;
-  char* path = static_cast<char*>(heap_alloc(needed + 1));
-  if (path == nullptr) return nullptr;
-  const DWORD got =
-      GetFinalPathNameByHandleA(file, path, needed + 1, FILE_NAME_NORMALIZED);
-  if (got == 0 || got > needed) {
-    heap_free(path);
-    return nullptr;
-  }
-  return path;
-}
-
+// Room for a path the platform names; no Windows path is longer.
+constexpr uint32_t PATH_ROOM = 0x8000;
 // ".krelt-" + process id + "-" + attempt + ".tmp", at most.
-constexpr uint32_t TEMPORARY_SUFFIX_MAX = 7 + 10 + 2 + 4;
+constexpr uint32_t TEMPORARY_SUFFIX_MAX = 7 + 10 + 2 + 5;
 constexpr int TEMPORARY_ATTEMPTS = 4;
 constexpr int RENAME_ATTEMPTS = 200;
 
-// Writes the temporary name's suffix at end: the output's own name comes
-// first, so a file left by a killed run says whose it is.
-void put_temporary_suffix(char* end, DWORD process, int attempt) {
-  const char* tag = ".krelt-";
-  while (*tag != 0) *end++ = *tag++;
-  char digits[10];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + process % 10);
-    process /= 10;
-  } while (process != 0);
-  while (n > 0) *end++ = digits[--n];
-  if (attempt > 0) {
-    *end++ = '-';
-    *end++ = static_cast<char>('0' + attempt);
-  }
-  const char* const extension = ".tmp";
-  for (int i = 0; i < 5; ++i) *end++ = extension[i];
+char* put_text(char* end, const char* text) {
+  while (*text != 0) *end++ = *text++;
+  return end;
 }
 
-// Creates a file of our own beside target, never one that exists: runs
-// writing one output at once each get their own. False when none can be
-// created there.
-bool open_temporary(Stream* stream, const char* target) {
-  const uint32_t length = text_length(target);
-  char* names = copy_text(target, length + 1 + TEMPORARY_SUFFIX_MAX);
+char* put_decimal(char* end, uint32_t value) {
+  if (value >= 10) end = put_decimal(end, value / 10);
+  *end++ = static_cast<char>('0' + value % 10);
+  return end;
+}
+
+// Creates a file of our own beside the file at path, never one that
+// exists, so runs writing one output at once each get their own. Where the
+// probe of path says where it really lives, that is where: beside a
+// symbolic link's target, not the link. False when no file can be made.
+bool open_temporary(Stream* stream, const char* path, HANDLE probe) {
+  // The target's name, then the temporary name.
+  char* names =
+      static_cast<char*>(heap_alloc(2 * PATH_ROOM + TEMPORARY_SUFFIX_MAX));
   if (names == nullptr) return false;
+  uint32_t length = 0;
+  if (probe != INVALID_HANDLE_VALUE) {
+    length = GetFinalPathNameByHandleA(probe, names, PATH_ROOM,
+                                       FILE_NAME_NORMALIZED);
+  }
+  if (length == 0 || length >= PATH_ROOM) {
+    length = text_length(path);
+    if (length >= PATH_ROOM) length = 0;  // no room: nothing is created
+    *put_text(names, path) = 0;
+  }
   char* temporary = names + length + 1;
-  for (uint32_t i = 0; i < length; ++i) temporary[i] = target[i];
+  char* suffix = temporary + length;
+  for (uint32_t i = 0; i < length; ++i) temporary[i] = names[i];
   const DWORD process = GetCurrentProcessId();
   // A name can be taken only by a file a killed run left behind.
-  for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
-    put_temporary_suffix(temporary + length, process, attempt);
+  for (int attempt = 0; length != 0 && attempt < TEMPORARY_ATTEMPTS;
+       ++attempt) {
+    // The output's own name first, so a file left by a killed run says
+    // whose it is.
+    char* end = put_decimal(put_text(suffix, ".krelt-"), process);
+    if (attempt > 0) {
+      *end++ = '-';
+      *end++ = static_cast<char>('0' + attempt);
+    }
+    *put_text(end, ".tmp") = 0;
     stream->handle = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr,
                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (stream->handle != INVALID_HANDLE_VALUE) {
@@ -130,10 +118,9 @@ bool open_temporary(Stream* stream, const char* target) {
 }
 
 void free_stream(Stream* stream) {
-  // The target block holds the temporary name too.
-  char* names = stream->target_path != nullptr ? stream->target_path
-                                               : stream->written_path;
-  if (names != nullptr) heap_free(names);
+  // The target's block holds the temporary name too; a direct write's
+  // path is the caller's.
+  if (stream->target_path != nullptr) heap_free(stream->target_path);
   heap_free(stream);
 }
 
@@ -198,16 +185,11 @@ Stream* stream_replace(const char* path, const char* mode) {
   const HANDLE probe = CreateFileA(
       path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool regular = true;  // or not there yet
-  char* target = nullptr;
-  if (probe != INVALID_HANDLE_VALUE) {
-    regular = GetFileType(probe) == FILE_TYPE_DISK;
-    if (regular) target = final_path(probe);
-    CloseHandle(probe);
-  }
-  const bool beside =
-      regular && open_temporary(stream, target != nullptr ? target : path);
-  if (target != nullptr) heap_free(target);
+  // A file that is not there yet is a regular file to be.
+  const bool regular =
+      probe == INVALID_HANDLE_VALUE || GetFileType(probe) == FILE_TYPE_DISK;
+  const bool beside = regular && open_temporary(stream, path, probe);
+  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
   if (beside) return stream;
 
   // A device or pipe cannot be replaced, and where nothing can be created
@@ -220,7 +202,7 @@ Stream* stream_replace(const char* path, const char* mode) {
   }
   // A truncated file must not stay behind for a build tool to take as up to
   // date; a device is never removed.
-  if (regular) stream->written_path = copy_text(path, 0);
+  if (regular) stream->written_path = const_cast<char*>(path);
   return stream;
 }
 

@@ -40,7 +40,8 @@ Stream* stream_open(const char* path, const char* mode);
 // only at stream_commit, so the path names the old file or the new one,
 // whole, at every moment. A device, pipe or terminal is written directly.
 // Where no file can be created beside it, the file is written directly
-// too. Null when nothing can be opened.
+// too. Null when nothing can be opened. path must stay valid until the
+// stream is committed or abandoned.
 Stream* stream_replace(const char* path, const char* mode);
 
 // Closes a stream from stream_replace and puts the new file in place: 0,

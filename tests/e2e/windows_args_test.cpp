@@ -107,4 +107,32 @@ TEST_F(WindowsCommandLine, ConverterSeesTheRawLine) {
   EXPECT_EQ(read("out file.v").size(), 64u);
 }
 
+// The programs' manifest selects the UTF-8 code page, so names outside the
+// legacy one pass through GetCommandLineA and CreateFileA unchanged.
+TEST_F(WindowsCommandLine, UnicodeFileNames) {
+  // print_args has no manifest: its code page is a legacy one, which loses
+  // the name.
+  const Result control =
+      run_program((dir / "print_args.exe").string(), dir, {"日本"});
+  ASSERT_EQ(control.code, 0);
+  EXPECT_EQ(control.out.find("日本"), std::string::npos) << control.out;
+
+  const Bytes in = worked_example();
+  for (const std::string name :
+       {"日本語 イメージ", "Ünïcödé façade", "emoji 😀", "mixed 日本 é 😀 z"}) {
+    SCOPED_TRACE(name);
+    write(name + ".bim", in);
+    const Result r = run({name + ".bim", name + ".v", "64k", "1m"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read(name + ".v"), with_header(in, WORKED_HEADER));
+    const Result info = run_program(env("KRELT_INFO"), dir, {name + ".v"});
+    EXPECT_EQ(info.code, 0) << info.out;
+    EXPECT_EQ(lines_of(info.out).at(0), "file: " + name + ".v");
+  }
+  const Result missing = run({"無い.bim", "無い.v", "64k"});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(missing.out, READ_ERROR);
+  EXPECT_FALSE(exists("無い.v"));
+}
+
 }  // namespace
