@@ -3,11 +3,18 @@
 #   make demo      build krelt and convert the sample image in examples/
 #   make test      build and run every test suite this machine can run
 #   make win32     build the 32-bit Windows program, build/win32/krelt.exe
+#   make cross     static Linux programs for aarch64, i686 and s390x
 #   make fuzz      run every fuzz target for FUZZ_SECONDS (default 60) each
 #   make sanitize  the unit, fault and end-to-end suites under ASan and UBSan
 #   make bench     krelt against cp: times, memory, system calls
-#   make package   a Debian package of both programs and their man pages
+#   make package   a Debian package of both programs and their man pages,
+#                  and one for each cross build the compilers can make
 HOST := build/host
+CROSS := linux-aarch64 linux-i686 linux-s390x
+# Debian's cross compiler of each cross build
+compiler_linux-aarch64 := aarch64-linux-gnu-g++
+compiler_linux-i686 := i686-linux-gnu-g++
+compiler_linux-s390x := s390x-linux-gnu-g++
 export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc 2>/dev/null || echo 2)
 export CTEST_PARALLEL_LEVEL ?= $(CMAKE_BUILD_PARALLEL_LEVEL)
 
@@ -16,7 +23,8 @@ define need
 	  { echo "krelt: '$(1)' is missing: apt-get install $(2)" >&2; exit 1; }
 endef
 
-.PHONY: host demo test win32 win64 fuzz sanitize bench package clean
+.PHONY: host demo test win32 win64 cross $(CROSS) fuzz sanitize bench \
+        package clean
 
 host:
 	$(call need,cmake,cmake)
@@ -48,7 +56,14 @@ bench:
 package: host
 	$(call need,cpack,cmake)
 	@cpack --preset deb > /dev/null
-	@ls -l $(HOST)/krelt_*.deb
+	@$(foreach p,$(CROSS),\
+	  if command -v $(compiler_$(p)) > /dev/null 2>&1; then \
+	    cmake --workflow --preset $(p) > /dev/null && \
+	    cpack --preset $(p) > /dev/null || exit 1; \
+	  else \
+	    echo "skipped $(p): no $(compiler_$(p)) (apt-get install g++-$(patsubst %-g++,%,$(compiler_$(p))))"; \
+	  fi;)
+	@ls -l $(HOST)/krelt_*.deb build/linux-*/krelt_*.deb 2>/dev/null
 
 sanitize:
 	$(call need,cmake,cmake)
@@ -58,6 +73,13 @@ win32 win64:
 	$(call need,cmake,cmake)
 	@cmake --workflow --preset $@ > /dev/null
 	@ls -l build/$@/krelt.exe
+
+cross: $(CROSS)
+
+$(CROSS):
+	$(call need,$(compiler_$@),g++-$(patsubst %-g++,%,$(compiler_$@)))
+	@cmake --workflow --preset $@ > /dev/null
+	@ls -l build/$@/krelt build/$@/krelt-info
 
 clean:
 	rm -rf build

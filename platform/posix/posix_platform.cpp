@@ -61,7 +61,9 @@ void* alloc_large(size_t bytes) {
   if (start + length != raw + length + HUGE_PAGE) {
     munmap(start + length, static_cast<size_t>(raw + HUGE_PAGE - start));
   }
+#ifdef MADV_HUGEPAGE                      // Linux only
   madvise(start, length, MADV_HUGEPAGE);  // a hint; fine if refused
+#endif
   large_blocks[slot] = {start, length};
   return start;
 }

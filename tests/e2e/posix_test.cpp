@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <iostream>
 #include <random>
 #include <thread>
@@ -99,6 +100,14 @@ TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
   write("app.bim", in);
   std::mt19937 random(12345);
   const int runs = env("KRELT_RUNNER").empty() ? 60 : 12;
+  // Kills land anywhere in a run, however long a run takes here (qemu and
+  // valgrind start slowly): up to one and a half clean runs in.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);
+  const auto clean_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+  std::uniform_int_distribution<long> delay(0, clean_us * 3 / 2);
   const int signals[] = {SIGTERM, SIGINT, SIGHUP};
   int killed = 0;
   for (int i = 0; i < runs; ++i) {
@@ -106,7 +115,7 @@ TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
     const int sig = signals[i % 3];
     const pid_t pid =
         start_program(env("KRELT_PROGRAM"), dir, {"app.bim", "app.v", "64k"});
-    usleep(std::uniform_int_distribution<int>(0, 8000)(random));
+    usleep(static_cast<useconds_t>(delay(random)));
     kill(pid, sig);
     const int code = wait_program(pid);
     SCOPED_TRACE("run " + std::to_string(i) + ", exit " + std::to_string(code));
