@@ -141,6 +141,34 @@ TEST_F(PosixOnly, DoubleQuoteInAnArgumentIsRefused) {
   EXPECT_FALSE(exists("ab.v"));
 }
 
+// Where nothing can be created beside the output (a folder the user may
+// not write, holding an output they may), the output is written directly.
+TEST_F(PosixOnly, OutputInAFolderNobodyMayWriteIsWrittenDirectly) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "needs root and setpriv (util-linux) to run as nobody";
+  }
+  const uid_t nobody = 65534;
+  fs::permissions(dir, fs::perms(0755));
+  fs::create_directory(dir / "locked");
+  const Bytes in = worked_example();
+  write("locked/app.bim", in);
+  write("locked/app.v", previous);
+  ASSERT_EQ(chown((dir / "locked/app.v").c_str(), nobody, nobody), 0);
+  fs::permissions(dir / "locked", fs::perms(0755));
+
+  const std::string runner = env("KRELT_RUNNER");
+  setenv(
+      "KRELT_RUNNER",
+      ("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " + runner)
+          .c_str(),
+      1);
+  const Result r = run({"locked/app.bim", "locked/app.v", "64k", "1m"});
+  setenv("KRELT_RUNNER", runner.c_str(), 1);
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(read("locked/app.v"), with_header(in, WORKED_HEADER));
+  EXPECT_EQ(names_in(dir / "locked").size(), 2u);
+}
+
 // krelt-info reads what krelt reads: a FIFO, a /proc file, and reports a
 // file past the image limit as too large, with its length where the file
 // system knows it.
