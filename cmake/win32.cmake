@@ -1,10 +1,15 @@
 # krelt.exe: a console program whose entry point is the runtime's start,
 # on KERNEL32 alone, with no C runtime, startup files or libgcc.
 
+# What the runtime needs beyond KERNEL32 (platform/platform.h).
+add_library(krelt_platform_win32 OBJECT platform/win32/win32_platform.cpp)
+krelt_product_target(krelt_platform_win32)
+
 # The product code is all there is, so it may be built for size. Inlining
 # a function called once copies it into a caller that then grows more than
 # the call saves.
-foreach(lib krelt_runtime krelt_layout krelt_converter krelt_info)
+foreach(lib krelt_runtime krelt_layout krelt_converter krelt_info
+            krelt_platform_win32)
   target_compile_options(${lib} PRIVATE -Os -fno-ident
     -fno-asynchronous-unwind-tables -ffunction-sections
     -fno-inline-functions-called-once)
@@ -25,7 +30,7 @@ function(krelt_windows_program name)
       target_sources(${name} PRIVATE ${part})
     endif()
   endforeach()
-  target_link_libraries(${name} PRIVATE krelt_runtime)
+  target_link_libraries(${name} PRIVATE krelt_runtime krelt_platform_win32)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   krelt_product_target(${name})
   target_link_options(${name} PRIVATE

@@ -1,6 +1,7 @@
 // The conversion run: bim image in, Tamrisk application file out.
 #include "converter/header.h"
 #include "converter/size.h"
+#include "runtime/replace.h"
 #include "runtime/start.h"
 #include "runtime/stream.h"
 
@@ -36,6 +37,10 @@ int app::main(int argc, char** argv) {
   const uint32_t n = stream_read(buffer, 1, WORK_BUFFER_SIZE, input);
   // A failed read may have delivered part of the image: never convert that.
   const bool read_failed = stream_error(input) != 0;
+  // Which file the image is, so that converting in place is recognised
+  // under any name (a link, another spelling of the path).
+  FileId source;
+  const bool source_known = stream_file_id(input, &source) == 0;
   stream_close(input);
   if (read_failed || n > WORK_BUFFER_SIZE - 1) return fail(READ_ERROR);
   // Shorter than the header: the checks would look at bytes never read.
@@ -48,7 +53,8 @@ int app::main(int argc, char** argv) {
   // new file takes the output's place only once it is whole, so a failure
   // or a kill at any moment leaves the output (in place: the image) as it
   // was.
-  Stream* output = stream_replace(argv[2], "wb");
+  Stream* output =
+      stream_replace(argv[2], "wb", source_known ? &source : nullptr);
   if (output == nullptr) return fail(WRITE_ERROR);
   if (stream_write(buffer, 1, n, output) != n) {
     stream_abandon(output);

@@ -60,6 +60,43 @@ typedef struct OVERLAPPED* LPOVERLAPPED;
 #define FILE_TYPE_PIPE 0x0003
 #define MOVEFILE_REPLACE_EXISTING 0x1
 #define FILE_NAME_NORMALIZED 0x0
+#define FILE_ATTRIBUTE_READONLY 0x1
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_HANDLE_DISK_FULL 39
+#define ERROR_FILE_EXISTS 80
+#define ERROR_DISK_FULL 112
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
 
 extern "C" {
 LPSTR WINAPI GetCommandLineA(void);
@@ -86,6 +123,47 @@ DWORD WINAPI GetFileType(HANDLE file);
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size,
                                        DWORD flags);
 DWORD WINAPI GetCurrentProcessId(void);
+DWORD WINAPI GetLastError(void);
+BOOL WINAPI GetFileInformationByHandle(HANDLE file,
+                                       LPBY_HANDLE_FILE_INFORMATION info);
+BOOL WINAPI SetEndOfFile(HANDLE file);
+void WINAPI Sleep(DWORD milliseconds);
 }
 
 #endif
+
+// Facts of the platform that the runtime plans with.
+#if defined(_WIN32)
+// Bytes in a path the ANSI file calls take, terminator included.
+constexpr unsigned PLATFORM_PATH_MAX = MAX_PATH;
+// Windows holds a file's name while any handle is open on it: replacing
+// it can be refused for a moment.
+constexpr bool PLATFORM_OPEN_FILE_BLOCKS_REPLACE = true;
+constexpr bool platform_is_separator(char c) { return c == '\\' || c == '/'; }
+#else
+constexpr unsigned PLATFORM_PATH_MAX = 4096;  // Linux's PATH_MAX
+constexpr bool PLATFORM_OPEN_FILE_BLOCKS_REPLACE = false;
+constexpr bool platform_is_separator(char c) { return c == '/'; }
+#endif
+// Bytes in one name within a folder (NAME_MAX; 255 UTF-16 units on NTFS,
+// so never fewer bytes).
+constexpr unsigned PLATFORM_NAME_MAX = 255;
+
+// Calls beyond KERNEL32 that each backend supplies, so that what the
+// runtime asks for is named for what it is.
+extern "C" {
+// Gives `file`, a file the process has just created, the owner, group and
+// mode of the file at `like` as far as the process may set them, or the
+// mode of a newly made file when `like` is null. FALSE when its access
+// could not be settled; on Windows the file keeps what its folder gives.
+BOOL platform_keep_identity(HANDLE file, LPCSTR like);
+
+// What the process undoes when an interruption ends it (a signal on POSIX;
+// Ctrl+C, Ctrl+Break or a closed console on Windows): the file at `path`,
+// open as `file`, is deleted, or emptied when `empty_if_kept` and its
+// folder refuses the deletion; and the file at `also` (may be null) is
+// deleted. A null path clears it all. The paths must stay valid until
+// they are cleared.
+void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept,
+                           LPCSTR also);
+}

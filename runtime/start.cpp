@@ -63,8 +63,9 @@ extern "C" void start(void) {
   std_err.handle = GetStdHandle(STD_ERROR_HANDLE);
   int argc = 0;
   char** argv = split_command_line(&argc);
-  // Without an argument vector there is nothing to run; exit 1 like any
-  // other failure.
-  const int code = argv != nullptr ? app::main(argc, argv) : 1;
+  // Without memory for the arguments the program runs with none, so it
+  // says how it is used and fails, as a program given none does.
+  char* none[] = {nullptr};
+  const int code = app::main(argc, argv != nullptr ? argv : none);
   ExitProcess(static_cast<UINT>(code));
 }

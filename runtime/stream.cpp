@@ -38,91 +38,32 @@ bool open_kind(char first, bool update, OpenKind* kind) {
 
 bool parse_mode(const char* mode, OpenKind* kind, uint32_t* flags) {
   bool update = false;
-  *flags = 0;
   for (const char* m = mode + (mode[0] != 0 ? 1 : 0); *m != 0; ++m) {
     if (*m == '+') update = true;
-    if (*m == 'b') *flags |= STREAM_BINARY;
   }
+  *flags = stream_mode_flags(mode);
   return open_kind(mode[0], update, kind);
+}
+
+}  // namespace
+
+uint32_t stream_mode_flags(const char* mode) {
+  uint32_t flags = 0;
+  for (const char* m = mode + (mode[0] != 0 ? 1 : 0); *m != 0; ++m) {
+    if (*m == 'b') flags |= STREAM_BINARY;
+  }
+  return flags;
 }
 
 Stream* new_stream(uint32_t flags) {
   Stream* stream = static_cast<Stream*>(heap_alloc(sizeof(Stream)));
-  if (stream != nullptr)
-    *stream = {INVALID_HANDLE_VALUE, flags, nullptr, nullptr};
+  if (stream != nullptr) {
+    *stream = {INVALID_HANDLE_VALUE, flags, nullptr, nullptr, nullptr};
+  }
   return stream;
 }
 
-// Room for a path the platform names; no Windows path is longer.
-constexpr uint32_t PATH_ROOM = 0x8000;
-// ".krelt-" + process id + "-" + attempt + ".tmp", at most.
-constexpr uint32_t TEMPORARY_SUFFIX_MAX = 7 + 10 + 2 + 5;
-constexpr int TEMPORARY_ATTEMPTS = 4;
-constexpr int RENAME_ATTEMPTS = 200;
-
-char* put_text(char* end, const char* text) {
-  while (*text != 0) *end++ = *text++;
-  return end;
-}
-
-char* put_decimal(char* end, uint32_t value) {
-  if (value >= 10) end = put_decimal(end, value / 10);
-  *end++ = static_cast<char>('0' + value % 10);
-  return end;
-}
-
-// Creates a file of our own beside the file at path, never one that
-// exists, so runs writing one output at once each get their own. Where the
-// probe of path says where it really lives, that is where: beside a
-// symbolic link's target, not the link. False when no file can be made.
-bool open_temporary(Stream* stream, const char* path, HANDLE probe) {
-  // The target's name, then the temporary name.
-  char* names =
-      static_cast<char*>(heap_alloc(2 * PATH_ROOM + TEMPORARY_SUFFIX_MAX));
-  if (names == nullptr) return false;
-  uint32_t length = 0;
-  if (probe != INVALID_HANDLE_VALUE) {
-    length = GetFinalPathNameByHandleA(probe, names, PATH_ROOM,
-                                       FILE_NAME_NORMALIZED);
-  }
-  if (length == 0 || length >= PATH_ROOM) {
-    length = text_length(path);
-    if (length >= PATH_ROOM) length = 0;  // no room: nothing is created
-    *put_text(names, path) = 0;
-  }
-  char* temporary = names + length + 1;
-  char* suffix = temporary + length;
-  for (uint32_t i = 0; i < length; ++i) temporary[i] = names[i];
-  const DWORD process = GetCurrentProcessId();
-  // A name can be taken only by a file a killed run left behind.
-  for (int attempt = 0; length != 0 && attempt < TEMPORARY_ATTEMPTS;
-       ++attempt) {
-    // The output's own name first, so a file left by a killed run says
-    // whose it is.
-    char* end = put_decimal(put_text(suffix, ".krelt-"), process);
-    if (attempt > 0) {
-      *end++ = '-';
-      *end++ = static_cast<char>('0' + attempt);
-    }
-    *put_text(end, ".tmp") = 0;
-    stream->handle = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (stream->handle != INVALID_HANDLE_VALUE) {
-      stream->target_path = names;
-      stream->written_path = temporary;
-      return true;
-    }
-  }
-  heap_free(names);
-  return false;
-}
-
-void free_stream(Stream* stream) {
-  // The target's block holds the temporary name too; a direct write's
-  // path is the caller's.
-  if (stream->target_path != nullptr) heap_free(stream->target_path);
-  heap_free(stream);
-}
+namespace {
 
 // Drops every CR from bytes[0, length) in place; returns the bytes kept.
 uint32_t drop_carriage_returns(char* bytes, uint32_t length) {
@@ -172,65 +113,6 @@ Stream* stream_open(const char* path, const char* mode) {
     return nullptr;
   }
   return stream;
-}
-
-Stream* stream_replace(const char* path, const char* mode) {
-  OpenKind kind;
-  uint32_t flags;
-  if (!parse_mode(mode, &kind, &flags) || mode[0] != 'w') return nullptr;
-  Stream* stream = new_stream(flags);
-  if (stream == nullptr) return nullptr;
-
-  // No access asked: only what the file is and where it really lives.
-  const HANDLE probe = CreateFileA(
-      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  // A file that is not there yet is a regular file to be.
-  const bool regular =
-      probe == INVALID_HANDLE_VALUE || GetFileType(probe) == FILE_TYPE_DISK;
-  const bool beside = regular && open_temporary(stream, path, probe);
-  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
-  if (beside) return stream;
-
-  // A device or pipe cannot be replaced, and where nothing can be created
-  // beside a file, writing it directly is all there is.
-  stream->handle = CreateFileA(path, kind.access, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (stream->handle == INVALID_HANDLE_VALUE) {
-    heap_free(stream);
-    return nullptr;
-  }
-  // A truncated file must not stay behind for a build tool to take as up to
-  // date; a device is never removed.
-  if (regular) stream->written_path = const_cast<char*>(path);
-  return stream;
-}
-
-int stream_commit(Stream* stream) {
-  bool ok = CloseHandle(stream->handle) != 0;
-  // Windows refuses to replace a file while anyone holds it open, as a run
-  // writing the same output does for a moment when it looks at it; such a
-  // refusal passes, so it is tried again, a bounded number of times.
-  for (int attempt = 0;
-       ok && stream->target_path != nullptr && attempt < RENAME_ATTEMPTS;
-       ++attempt) {
-    if (MoveFileExA(stream->written_path, stream->target_path,
-                    MOVEFILE_REPLACE_EXISTING)) {
-      break;
-    }
-    ok = attempt + 1 < RENAME_ATTEMPTS;
-  }
-  if (!ok && stream->written_path != nullptr) {
-    DeleteFileA(stream->written_path);
-  }
-  free_stream(stream);
-  return ok ? 0 : -1;
-}
-
-void stream_abandon(Stream* stream) {
-  CloseHandle(stream->handle);
-  if (stream->written_path != nullptr) DeleteFileA(stream->written_path);
-  free_stream(stream);
 }
 
 uint32_t stream_read(void* buffer, uint32_t size, uint32_t count,
@@ -310,8 +192,6 @@ int put_line(const char* text) {
   if (stream_puts(text, &std_out) != 0) return -1;
   return stream_puts("\n", &std_out);
 }
-
-int stream_remove(const char* path) { return DeleteFileA(path) ? 0 : -1; }
 
 int stream_size(Stream* stream, uint32_t* low, uint32_t* high) {
   // A low part of 0xFFFFFFFF is indistinguishable from failure without

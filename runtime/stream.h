@@ -10,11 +10,11 @@
 struct Stream {
   HANDLE handle;
   uint32_t flags;
-  // Set by stream_replace only: the file being written, removed when the
-  // stream is abandoned (null: nothing may be removed), and the path it is
-  // renamed to on commit (null: it is written where it lives).
-  char* written_path;
-  char* target_path;
+  // Set by stream_replace only (runtime/replace.h): the block holding the
+  // names below, the file the stream writes, and the file it stands for.
+  char* names;
+  const char* written;
+  const char* target;
 };
 
 // No newline translation.
@@ -34,24 +34,11 @@ extern Stream std_err;
 // record can be allocated.
 Stream* stream_open(const char* path, const char* mode);
 
-// Opens a replacement for the file at path (mode: w, optionally b). A
-// regular file, new or existing, is written under a fresh name beside it
-// (beside a symbolic link's target, not the link) and takes its place
-// only at stream_commit, so the path names the old file or the new one,
-// whole, at every moment. A device, pipe or terminal is written directly.
-// Where no file can be created beside it, the file is written directly
-// too. Null when nothing can be opened. path must stay valid until the
-// stream is committed or abandoned.
-Stream* stream_replace(const char* path, const char* mode);
-
-// Closes a stream from stream_replace and puts the new file in place: 0,
-// or -1 when closing or renaming failed, after removing what was written.
-// The record is freed either way.
-int stream_commit(Stream* stream);
-
-// Closes a stream from stream_replace and removes what it wrote, leaving
-// the file it was to replace as it was; frees the record.
-void stream_abandon(Stream* stream);
+// The flags a mode gives a new record (STREAM_BINARY for a 'b' after the
+// first byte), and the record itself, with no handle yet; null when no
+// memory can be had.
+uint32_t stream_mode_flags(const char* mode);
+Stream* new_stream(uint32_t flags);
 
 // Both return whole items. A short delivery from the platform is followed
 // by further reads until the request is filled or a read delivers nothing,
@@ -74,9 +61,6 @@ int stream_puts(const char* text, Stream* stream);
 int put_line(const char* text);
 
 uint32_t text_length(const char* text);
-
-// Deletes the file at path: 0, or -1 when it could not be deleted.
-int stream_remove(const char* path);
 
 // The length of the file behind the stream as two 32-bit halves, its
 // position unchanged: 0, or -1 when the file has no length to tell (a pipe

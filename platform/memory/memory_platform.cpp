@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "runtime/start.h"
@@ -18,6 +19,7 @@ struct OpenFile {
   bool writable = false;
   DWORD share = 0;
   bool device = false;
+  bool link_itself = false;  // a link opened as itself
 };
 
 const uintptr_t STD_BASE = 0x1000;
@@ -37,6 +39,36 @@ int heap_token;
 std::jmp_buf exit_jump;
 int exit_code;
 bool running;
+DWORD last_error;
+// What an interruption undoes (platform_on_interrupt).
+struct Interrupt {
+  bool active = false;
+  std::string path;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  bool empty = false;
+  std::string also;
+} interrupt;
+
+std::string folder_of(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string::npos ? "" : name.substr(0, slash + 1);
+}
+
+// The error making a new file in this name's folder gives, or 0.
+DWORD closed_folder_error(const std::string& name) {
+  const auto it = the_state.closed_folders.find(folder_of(name));
+  return it == the_state.closed_folders.end() ? 0 : it->second;
+}
+
+// Whether the folder lets this name be removed or replaced.
+bool may_unlink(const std::string& name) {
+  return closed_folder_error(name) != ERROR_ACCESS_DENIED &&
+         !the_state.kept_names.count(name);
+}
+
+// As a signal or a console event ends the process: the registered file
+// goes (or is emptied), every handle closes, and the run ends.
+[[noreturn]] void die_interrupted();
 
 }  // namespace
 uint64_t count(Call call);
@@ -57,6 +89,8 @@ const Fault* enter(Call call, HANDLE handle = nullptr, const char* path = "",
                                    (fault.persistent && fault.occurrence < n));
     if (picked) {
       the_state.fault_hit = true;
+      if (fault.kind == FaultKind::interrupt) die_interrupted();
+      last_error = fault.error;
       return &fault;
     }
   }
@@ -117,16 +151,63 @@ bool name_taken(const std::string& name) {
          the_state.devices.count(name);
 }
 
+void die_interrupted() {
+  if (interrupt.active) {
+    const auto open =
+        open_files.find(reinterpret_cast<uintptr_t>(interrupt.file));
+    const std::string name = open != open_files.end() ? open->second.name : "";
+    if (may_unlink(interrupt.path)) {
+      the_state.files.erase(interrupt.path);
+    } else if (interrupt.empty && the_state.files.count(name)) {
+      the_state.files[name].clear();
+    }
+    if (!interrupt.also.empty() && may_unlink(interrupt.also)) {
+      the_state.files.erase(interrupt.also);
+    }
+  }
+  open_files.clear();
+  the_state.open_handles = 0;
+  exit_code = INTERRUPTED;
+  if (!running) std::abort();
+  std::longjmp(exit_jump, 1);
+}
+
+BOOL fail_with(DWORD error) {
+  last_error = error;
+  return FALSE;
+}
+
+HANDLE no_handle(DWORD error) {
+  last_error = error;
+  return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
 
 const char* call_name(Call call) {
-  static const char* const names[CALL_KIND_COUNT] = {
-      "GetCommandLineA",    "GetStdHandle",   "ExitProcess",
-      "GetProcessHeap",     "HeapAlloc",      "HeapFree",
-      "CreateFileA",        "SetFilePointer", "ReadFile",
-      "WriteFile",          "CloseHandle",    "DeleteFileA",
-      "MoveFileExA",        "GetFileType",    "GetFinalPathNameByHandleA",
-      "GetCurrentProcessId"};
+  static const char* const names[] = {"GetCommandLineA",
+                                      "GetStdHandle",
+                                      "ExitProcess",
+                                      "GetProcessHeap",
+                                      "HeapAlloc",
+                                      "HeapFree",
+                                      "CreateFileA",
+                                      "SetFilePointer",
+                                      "ReadFile",
+                                      "WriteFile",
+                                      "CloseHandle",
+                                      "DeleteFileA",
+                                      "MoveFileExA",
+                                      "GetFileType",
+                                      "GetFinalPathNameByHandleA",
+                                      "GetCurrentProcessId",
+                                      "GetLastError",
+                                      "GetFileInformationByHandle",
+                                      "SetEndOfFile",
+                                      "Sleep",
+                                      "platform_keep_identity",
+                                      "platform_on_interrupt"};
+  static_assert(sizeof names / sizeof names[0] == CALL_KIND_COUNT);
   return names[call];
 }
 
@@ -142,7 +223,11 @@ void reset() {
   the_state = State();
   open_files.clear();
   next_handle = FILE_BASE;
+  last_error = 0;
+  interrupt = Interrupt();
 }
+
+std::string interrupt_path() { return interrupt.active ? interrupt.path : ""; }
 
 State& state() { return the_state; }
 
@@ -237,39 +322,57 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
-                          LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                          HANDLE) {
+                          LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD attributes, HANDLE) {
   if (enter(CALL_CREATE_FILE, nullptr, path) != nullptr) {
     return INVALID_HANDLE_VALUE;
   }
-  const std::string name = resolve(path);
+  const bool link_itself = (attributes & FILE_FLAG_OPEN_REPARSE_POINT) &&
+                           the_state.links.count(path);
+  const std::string name = link_itself ? std::string(path) : resolve(path);
+  // A chain of links too long to follow.
+  if (!link_itself && the_state.links.count(name)) {
+    return no_handle(ERROR_PATH_NOT_FOUND);
+  }
   OpenFile file;
   file.name = name;
   file.readable = (access & GENERIC_READ) != 0;
   file.writable = (access & GENERIC_WRITE) != 0;
   file.share = share_mode;
   file.device = the_state.devices.count(name) != 0;
+  file.link_itself = link_itself;
   if (!sharing_allows(name, file.readable, file.writable, share_mode)) {
-    return INVALID_HANDLE_VALUE;
+    return no_handle(ERROR_SHARING_VIOLATION);
   }
-  const bool exists = file.device || the_state.files.count(name) != 0;
+  const bool exists =
+      link_itself || file.device || the_state.files.count(name) != 0;
+  if (file.writable && the_state.read_only.count(name)) {
+    return no_handle(ERROR_ACCESS_DENIED);
+  }
+  const DWORD closed = closed_folder_error(name);
+  DWORD error = 0;
   switch (disposition) {
     case CREATE_NEW:
-      if (name_taken(path)) return INVALID_HANDLE_VALUE;
+      if (name_taken(path)) return no_handle(ERROR_FILE_EXISTS);
+      if (closed != 0) return no_handle(closed);
       the_state.files[name];
       break;
     case OPEN_EXISTING:
-      if (!exists) return INVALID_HANDLE_VALUE;
+      if (!exists) return no_handle(ERROR_FILE_NOT_FOUND);
       break;
     case CREATE_ALWAYS:
-      if (!file.device) the_state.files[name].clear();
-      break;
     case OPEN_ALWAYS:
+      if (!exists && closed != 0) return no_handle(closed);
+      if (exists) error = ERROR_ALREADY_EXISTS;
       if (!file.device) the_state.files[name];
+      if (!file.device && disposition == CREATE_ALWAYS) {
+        the_state.files[name].clear();
+      }
       break;
     default:
-      return INVALID_HANDLE_VALUE;
+      return no_handle(ERROR_GEN_FAILURE);
   }
+  last_error = error;
   const uintptr_t handle = next_handle++;
   open_files[handle] = file;
   ++the_state.open_handles;
@@ -284,11 +387,77 @@ DWORD WINAPI GetFileType(HANDLE handle) {
   return file->device ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
 }
 
+BOOL WINAPI GetFileInformationByHandle(HANDLE handle,
+                                       LPBY_HANDLE_FILE_INFORMATION info) {
+  if (enter(CALL_GET_FILE_INFO, handle) != nullptr) return FALSE;
+  const OpenFile* file = file_of(handle);
+  // Devices, like the console, have no file information.
+  if (file == nullptr || file->device) return fail_with(ERROR_GEN_FAILURE);
+  std::memset(info, 0, sizeof *info);
+  DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+  if (file->link_itself) attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  if (the_state.read_only.count(file->name)) {
+    attributes = FILE_ATTRIBUTE_READONLY;
+  }
+  info->dwFileAttributes = attributes;
+  info->dwVolumeSerialNumber = 1;
+  const size_t id = std::hash<std::string>()(file->name);
+  info->nFileIndexHigh = static_cast<DWORD>(id >> 16 >> 16);
+  info->nFileIndexLow = static_cast<DWORD>(id);
+  info->nNumberOfLinks = 1;
+  if (the_state.files.count(file->name)) {
+    info->nFileSizeLow =
+        static_cast<DWORD>(the_state.files.at(file->name).size());
+  }
+  return TRUE;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE handle) {
+  if (enter(CALL_SET_END_OF_FILE, handle) != nullptr) return FALSE;
+  OpenFile* file = file_of(handle);
+  if (file == nullptr || !file->writable) return fail_with(ERROR_ACCESS_DENIED);
+  if (!file->device) the_state.files[file->name].resize(file->position);
+  return TRUE;
+}
+
+DWORD WINAPI GetLastError(void) {
+  enter(CALL_GET_LAST_ERROR);
+  return last_error;
+}
+
+void WINAPI Sleep(DWORD) { enter(CALL_SLEEP); }
+
+BOOL platform_keep_identity(HANDLE handle, LPCSTR like) {
+  if (enter(CALL_KEEP_IDENTITY, handle, like != nullptr ? like : "") !=
+      nullptr) {
+    return FALSE;
+  }
+  const OpenFile* file = file_of(handle);
+  if (file == nullptr) return fail_with(ERROR_GEN_FAILURE);
+  const std::string whose = like != nullptr ? resolve(like) : "";
+  const auto old = the_state.identities.find(whose);
+  the_state.identities[file->name] = like == nullptr ? "new"
+                                     : old != the_state.identities.end()
+                                         ? old->second
+                                         : whose;
+  return TRUE;
+}
+
+void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept,
+                           LPCSTR also) {
+  enter(CALL_ON_INTERRUPT, file, path != nullptr ? path : "");
+  interrupt.active = path != nullptr;
+  interrupt.path = path != nullptr ? path : "";
+  interrupt.file = file;
+  interrupt.empty = empty_if_kept != 0;
+  interrupt.also = also != nullptr ? also : "";
+}
+
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE handle, LPSTR path, DWORD size,
                                        DWORD) {
   if (enter(CALL_GET_FINAL_PATH, handle) != nullptr) return 0;
   const OpenFile* file = file_of(handle);
-  if (file == nullptr) return 0;
+  if (file == nullptr) return fail_with(ERROR_GEN_FAILURE);
   const DWORD n = static_cast<DWORD>(file->name.size());
   if (n >= size) return n + 1;  // the size needed, terminator included
   std::memcpy(path, file->name.c_str(), n + 1);
@@ -398,25 +567,38 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 BOOL WINAPI DeleteFileA(LPCSTR path) {
   if (enter(CALL_DELETE_FILE, nullptr, path) != nullptr) return FALSE;
   const std::string name(path);
+  if (!may_unlink(name)) return fail_with(ERROR_ACCESS_DENIED);
   // A link itself is deleted, never its target; a device never.
   if (the_state.links.erase(name) != 0) return TRUE;
-  if (is_open(name)) return FALSE;
-  return the_state.files.erase(name) != 0;
+  if (is_open(name)) return fail_with(ERROR_SHARING_VIOLATION);
+  if (the_state.files.erase(name) == 0) return fail_with(ERROR_FILE_NOT_FOUND);
+  the_state.identities.erase(name);
+  return TRUE;
 }
 
 BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   if (enter(CALL_MOVE_FILE, nullptr, from) != nullptr) return FALSE;
   const std::string source(from), target(to);
+  if (!the_state.files.count(source)) return fail_with(ERROR_FILE_NOT_FOUND);
   // Neither may be open (no handle here shares deletion), and a link as
   // the target is itself replaced, as on Windows.
-  if (!the_state.files.count(source) || is_open(source) || is_open(target) ||
-      the_state.devices.count(target)) {
-    return FALSE;
+  if (is_open(source) || is_open(target)) {
+    return fail_with(ERROR_SHARING_VIOLATION);
   }
-  if (name_taken(target) && !(flags & MOVEFILE_REPLACE_EXISTING)) return FALSE;
+  if (the_state.devices.count(target) || the_state.read_only.count(target) ||
+      !may_unlink(target) || !may_unlink(source)) {
+    return fail_with(ERROR_ACCESS_DENIED);
+  }
+  if (name_taken(target) && !(flags & MOVEFILE_REPLACE_EXISTING)) {
+    return fail_with(ERROR_ALREADY_EXISTS);
+  }
   the_state.links.erase(target);
   the_state.files[target] = std::move(the_state.files[source]);
-  if (source != target) the_state.files.erase(source);
+  the_state.identities[target] = the_state.identities[source];
+  if (source != target) {
+    the_state.files.erase(source);
+    the_state.identities.erase(source);
+  }
   return TRUE;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ enum Call {
   CALL_GET_FILE_TYPE,
   CALL_GET_FINAL_PATH,
   CALL_GET_PROCESS_ID,
+  CALL_GET_LAST_ERROR,
+  CALL_GET_FILE_INFO,
+  CALL_SET_END_OF_FILE,
+  CALL_SLEEP,
+  CALL_KEEP_IDENTITY,
+  CALL_ON_INTERRUPT,
   CALL_KIND_COUNT
 };
 
@@ -37,9 +44,13 @@ const char* call_name(Call call);
 // What happens to the one call picked either by its number in the run
 // (1-based, counting every platform call) or as the n-th call of one kind.
 enum class FaultKind {
-  fail,   // the call reports failure (ReadFile delivers `amount` first)
-  short_  // ReadFile delivers, WriteFile accepts, at most `amount` bytes
+  fail,       // the call reports failure (ReadFile delivers `amount` first)
+  short_,     // ReadFile delivers, WriteFile accepts, at most `amount` bytes
+  interrupt,  // the process is interrupted (a signal, Ctrl+C) instead
 };
+
+// The exit code of a run ended by FaultKind::interrupt.
+constexpr int INTERRUPTED = 130;
 
 struct Fault {
   uint64_t call_number = 0;  // 0: pick by kind instead
@@ -47,6 +58,8 @@ struct Fault {
   uint64_t occurrence = 0;  // 0: no fault
   FaultKind kind = FaultKind::fail;
   uint32_t amount = 0;
+  // What GetLastError says after the failure.
+  DWORD error = ERROR_ACCESS_DENIED;
   // Picked by kind: every later call of that kind too, as a file that
   // stays locked would.
   bool persistent = false;
@@ -69,6 +82,17 @@ struct State {
   std::map<std::string, std::string> links;
   // Character devices, name to what was written to them; they read empty.
   std::map<std::string, std::string> devices;
+  // Files this process may not write (the read-only attribute).
+  std::set<std::string> read_only;
+  // Folders ("dir/", "" for the current one) that take no new file, with
+  // the error creating one gives: ERROR_ACCESS_DENIED (no files may be
+  // removed or renamed there either) or ERROR_DISK_FULL (no free entries).
+  std::map<std::string, DWORD> closed_folders;
+  // Files that may be written but not replaced or removed, as another
+  // user's file in a sticky folder.
+  std::set<std::string> kept_names;
+  // Files given an identity by platform_keep_identity, and with whose.
+  std::map<std::string, std::string> identities;
   std::string command_line;
   std::string stdin_bytes;
   std::string stdout_bytes;
@@ -99,6 +123,8 @@ Fault nth(Call call, uint64_t occurrence, FaultKind kind = FaultKind::fail,
 // The occurrence-th call of a kind and every one after it fail.
 Fault from_nth(Call call, uint64_t occurrence);
 uint64_t total_calls();
+// The file an interruption would remove now, if any.
+std::string interrupt_path();
 // The handle GetStdHandle gives for standard output.
 HANDLE std_output_handle();
 

@@ -15,6 +15,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -94,27 +95,75 @@ void write_all(int fd, const char* bytes, size_t length) {
   }
 }
 
-// A file the process created for itself (CREATE_NEW) and has neither
-// renamed nor deleted yet: an interrupted run removes it before it dies.
-char created_path[PATH_MAX + 64];
-volatile sig_atomic_t has_created_path;
+// The error of the last call that failed, as Win32 would name it.
+DWORD last_error;
 
-void remember_created(const char* path) {
-  has_created_path = 0;
-  const size_t n = strlen(path);
-  if (n >= sizeof created_path) return;
-  memcpy(created_path, path, n + 1);
-  has_created_path = 1;
+BOOL fail_with(DWORD error) {
+  last_error = error;
+  return FALSE;
 }
 
-void forget_created(const char* path) {
-  if (has_created_path && strcmp(path, created_path) == 0) {
-    has_created_path = 0;
+DWORD error_of(int err) {
+  switch (err) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ELOOP:
+      return ERROR_PATH_NOT_FOUND;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case EFBIG:
+      return ERROR_HANDLE_DISK_FULL;
+    case EEXIST:
+      return ERROR_FILE_EXISTS;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    default:
+      return ERROR_GEN_FAILURE;
   }
 }
 
+BOOL fail_errno() { return fail_with(error_of(errno)); }
+
+// Whether this process may write the file, as the access check of open()
+// would decide; Win32 shows the answer as the read-only attribute.
+bool may_write(const struct stat& st) {
+  const uid_t user = geteuid();
+  if (user == 0) return true;
+  if (st.st_uid == user) return (st.st_mode & S_IWUSR) != 0;
+  bool member = st.st_gid == getegid();
+  gid_t groups[64];
+  const int n = getgroups(64, groups);
+  for (int i = 0; i < n && !member; ++i) member = groups[i] == st.st_gid;
+  return (st.st_mode & (member ? S_IWGRP : S_IWOTH)) != 0;
+}
+
+// What an interruption undoes (platform_on_interrupt).
+const char* volatile interrupt_path;
+const char* volatile interrupt_also;
+volatile int interrupt_fd = -1;
+volatile sig_atomic_t interrupt_empty;
+
 void on_interrupt(int sig) {
-  if (has_created_path) unlink(created_path);
+  const char* path = interrupt_path;
+  if (path != nullptr && unlink(path) != 0 && interrupt_empty &&
+      interrupt_fd >= 0) {
+    (void)!ftruncate(interrupt_fd, 0);
+  }
+  const char* also = interrupt_also;
+  if (path != nullptr && also != nullptr) unlink(also);
   // The handler was reset on entry and the signal is not blocked: the
   // process now dies of it, so the caller sees how it ended.
   raise(sig);
@@ -123,8 +172,28 @@ void on_interrupt(int sig) {
 void install_signal_handlers() {
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
-  const int interrupts[] = {SIGINT, SIGTERM, SIGHUP};
-  for (int sig : interrupts) {
+  // Every signal that ends a process by default and may come from outside
+  // it; those of faults in the program itself (SEGV, BUS...) are not here.
+  const int endings[] = {
+    SIGHUP,
+    SIGINT,
+    SIGQUIT,
+    SIGTERM,
+    SIGUSR1,
+    SIGUSR2,
+    SIGALRM,
+    SIGVTALRM,
+    SIGPROF,
+    SIGXCPU,
+#if defined(__linux__)  // elsewhere these are ignored by default
+    SIGIO,
+    SIGPWR,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#endif
+  };
+  for (int sig : endings) {
     struct sigaction action;
     // A signal the caller chose to ignore (nohup, a background job) stays
     // ignored.
@@ -196,8 +265,8 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
-                          LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                          HANDLE) {
+                          LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD attributes, HANDLE) {
   // Share modes are not emulated: any number of readers may share a file,
   // and a writer that must be alone creates a file of its own.
   int flags = O_CLOEXEC | O_NOCTTY;
@@ -217,40 +286,63 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
     flags |= O_RDONLY | O_NONBLOCK;
 #endif
   }
+  // The link itself, not what it leads to.
+  if (attributes & FILE_FLAG_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW;
+  // A file made exclusively is the process's alone until it is given its
+  // identity (platform_keep_identity).
+  mode_t mode = 0666;
   switch (disposition) {
     case CREATE_NEW:
       flags |= O_CREAT | O_EXCL;
-      remember_created(path);
+      mode = 0600;
       break;
     case CREATE_ALWAYS:  // truncated below, once the file is ours
     case OPEN_ALWAYS:
-      flags |= O_CREAT;
-      break;
     case OPEN_EXISTING:
       break;
     default:
+      fail_with(ERROR_GEN_FAILURE);
       return INVALID_HANDLE_VALUE;
   }
 
   int fd;
-  do {
-    fd = open(path, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    if (disposition == CREATE_NEW) forget_created(path);
+  bool existed = true;
+  for (;;) {
+    fd = open(path, flags, mode);
+    if (fd >= 0 || errno == EINTR) {
+      if (fd >= 0) break;
+      continue;
+    }
+    // Win32 says whether CREATE_ALWAYS and OPEN_ALWAYS found the file; a
+    // file is created only where opening it finds nothing.
+    if (errno == ENOENT && disposition != OPEN_EXISTING && existed &&
+        !(flags & O_CREAT)) {
+      flags |= O_CREAT;
+      existed = false;
+      continue;
+    }
+    fail_errno();
     return INVALID_HANDLE_VALUE;
   }
-
+#ifdef O_PATH
+  // A link opened as itself is what it is, not a file to be written.
+  if ((flags & O_PATH) && (flags & O_NOFOLLOW)) return handle_of(fd);
+#endif
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  bool ok = fstat(fd, &st) == 0;
+  if (!ok) fail_errno();
+  if (ok && S_ISDIR(st.st_mode) && access != 0)
+    ok = fail_with(ERROR_ACCESS_DENIED);
   if (ok && disposition == CREATE_ALWAYS && S_ISREG(st.st_mode) &&
-      st.st_size != 0) {
-    ok = ftruncate(fd, 0) == 0;
+      st.st_size != 0 && ftruncate(fd, 0) != 0) {
+    ok = fail_errno();
   }
   if (!ok) {
     close(fd);
     return INVALID_HANDLE_VALUE;
   }
+  last_error =
+      existed && disposition != OPEN_EXISTING ? ERROR_ALREADY_EXISTS : 0;
   return handle_of(fd);
 }
 
@@ -264,7 +356,8 @@ DWORD WINAPI GetFileType(HANDLE file) {
 
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size,
                                        DWORD) {
-  char found[PATH_MAX];
+  // Static, not on the stack: a run may be given very little of it.
+  static char found[PATH_MAX];
   ssize_t n = -1;
 #if defined(__linux__)
   char link[32];
@@ -273,7 +366,10 @@ DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size,
 #elif defined(F_GETPATH)
   if (fcntl(fd_of(file), F_GETPATH, found) == 0) n = strlen(found);
 #endif
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof found) return 0;
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof found) {
+    fail_with(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
   found[n] = 0;
   // The name must still lead to this very file: not a pipe's pseudo-name,
   // nor the old name of a file renamed or deleted meanwhile.
@@ -281,6 +377,7 @@ DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size,
   if (found[0] != '/' || fstat(fd_of(file), &by_handle) != 0 ||
       stat(found, &by_name) != 0 || by_handle.st_dev != by_name.st_dev ||
       by_handle.st_ino != by_name.st_ino) {
+    fail_with(ERROR_PATH_NOT_FOUND);
     return 0;
   }
   if (static_cast<DWORD>(n) >= size) return static_cast<DWORD>(n) + 1;
@@ -372,29 +469,90 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   // Only files are deleted, as on Windows: never a device node, a pipe or
   // a link such as /dev/stdout that a failed write may have been aimed at.
   struct stat st;
-  if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return FALSE;
-  if (unlink(path) != 0) return FALSE;
-  forget_created(path);
-  return TRUE;
+  if (lstat(path, &st) != 0) return fail_errno();
+  if (!S_ISREG(st.st_mode)) return fail_with(ERROR_ACCESS_DENIED);
+  return unlink(path) == 0 ? TRUE : fail_errno();
 }
 
 BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   struct stat st;
-  if (lstat(to, &st) == 0) {
-    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return FALSE;
-    if (S_ISREG(st.st_mode)) {
-      // A file this process may not write is not replaced, as Windows does
-      // not replace a read-only file; and the new file keeps the
-      // permissions of the one it replaces.
-      if (faccessat(AT_FDCWD, to, W_OK, AT_EACCESS) != 0 ||
-          chmod(from, st.st_mode & 0777) != 0) {
-        return FALSE;
-      }
-    }
+  if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 && lstat(to, &st) == 0) {
+    return fail_with(ERROR_ALREADY_EXISTS);
   }
-  if (rename(from, to) != 0) return FALSE;
-  forget_created(from);
+  return rename(from, to) == 0 ? TRUE : fail_errno();
+}
+
+DWORD WINAPI GetLastError(void) { return last_error; }
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE file,
+                                       LPBY_HANDLE_FILE_INFORMATION info) {
+  struct stat st;
+  if (fstat(fd_of(file), &st) != 0) return fail_errno();
+  memset(info, 0, sizeof *info);
+  DWORD attributes = 0;
+  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  if (S_ISREG(st.st_mode) && !may_write(st)) {
+    attributes |= FILE_ATTRIBUTE_READONLY;
+  }
+  info->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  const uint64_t device = static_cast<uint64_t>(st.st_dev);
+  const uint64_t inode = static_cast<uint64_t>(st.st_ino);
+  info->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+  info->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
+  info->nFileIndexLow = static_cast<DWORD>(inode);
+  info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(size);
   return TRUE;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE file) {
+  const int fd = fd_of(file);
+  const off_t here = lseek(fd, 0, SEEK_CUR);
+  if (here < 0 || ftruncate(fd, here) != 0) return fail_errno();
+  return TRUE;
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+  struct timespec wait = {static_cast<time_t>(milliseconds / 1000),
+                          static_cast<long>(milliseconds % 1000) * 1000000};
+  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
+}
+
+BOOL platform_keep_identity(HANDLE file, LPCSTR like) {
+  const int fd = fd_of(file);
+  if (like == nullptr) {
+    // The mode a new file gets: 0666 less the umask, which can only be
+    // read by setting it (one thread, so nothing else sees the moment).
+    const mode_t mask = umask(0);
+    umask(mask);
+    return fchmod(fd, 0666 & ~mask) == 0 ? TRUE : fail_errno();
+  }
+  struct stat old, now;
+  if (stat(like, &old) != 0) return fail_errno();
+  // Root keeps both; a member of the file's group keeps the group.
+  if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+    (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  }
+  if (fstat(fd, &now) != 0) return fail_errno();
+  // setuid, setgid and sticky belong to an owner and group; they are kept
+  // only with both, as a copy by anybody else must not gain them.
+  const bool same = now.st_uid == old.st_uid && now.st_gid == old.st_gid;
+  const mode_t mode = old.st_mode & (same ? 07777 : 0777);
+  return fchmod(fd, mode) == 0 ? TRUE : fail_errno();
+}
+
+void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept,
+                           LPCSTR also) {
+  interrupt_path = nullptr;
+  interrupt_fd =
+      path != nullptr && file != INVALID_HANDLE_VALUE ? fd_of(file) : -1;
+  interrupt_empty = empty_if_kept;
+  interrupt_also = also;
+  interrupt_path = path;
 }
 
 }  // extern "C"

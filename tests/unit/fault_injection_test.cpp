@@ -1,12 +1,14 @@
-// Every platform call of a run, failed in turn: whatever fails, the run
-// ends with exit 1 and one message line, or with exit 0 and the complete,
-// correct output. A failed run leaves every file as it was (the output, or
-// in place the image itself), no file appears that was not there, and no
-// handle stays open.
+// Every platform call of a run, failed in turn, and the process interrupted
+// there: whatever happens, the run ends with exit 1 and one message line,
+// with exit 0 and the complete, correct output, or interrupted. Otherwise
+// every file is as it was, except an output written over in place, which
+// is whole (the image itself) or gone or empty; no file appears that was
+// not there, no link is replaced and no handle stays open.
 #include <gtest/gtest.h>
 
 #include <iostream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,17 @@ struct Scenario {
   std::string output;  // the path the run writes
   std::map<std::string, std::string> links = {};
   std::map<std::string, std::string> devices = {};
+  // The conditions of the folder (mp::State's fields of the same names).
+  std::map<std::string, DWORD> closed_folders = {};
+  std::set<std::string> kept_names = {};
+  std::set<std::string> read_only = {};
+  // An output written over in place (not the image) that a failure leaves
+  // removed, or emptied where its folder refuses that.
+  enum { kept, removed, emptied } written_over = kept;
+  int clean_code = 0;
+  // Whose identity (owner, group, mode) the output has after a clean run:
+  // the file it replaced, "new", or "" where it is not replaced.
+  std::string identity = "";
 };
 
 // What reading the path gives, through a link; empty when there is nothing.
@@ -40,6 +53,14 @@ void load(const Scenario& s) {
   mp::state().files = s.files;
   mp::state().links = s.links;
   mp::state().devices = s.devices;
+  mp::state().closed_folders = s.closed_folders;
+  mp::state().kept_names = s.kept_names;
+  mp::state().read_only = s.read_only;
+}
+
+mp::Fault with_error(mp::Fault fault, DWORD error) {
+  fault.error = error;
+  return fault;
 }
 
 mp::Fault at(uint64_t call_number, mp::FaultKind kind, uint32_t amount = 0) {
@@ -60,7 +81,18 @@ std::vector<std::vector<mp::Fault>> faults_for(const mp::CallRecord& call,
     case mp::CALL_GET_COMMAND_LINE:
     case mp::CALL_GET_PROCESS_HEAP:
     case mp::CALL_EXIT_PROCESS:
-      break;  // these report no failure on Windows either
+    case mp::CALL_GET_LAST_ERROR:
+    case mp::CALL_GET_PROCESS_ID:
+    case mp::CALL_SLEEP:
+    case mp::CALL_ON_INTERRUPT:
+      break;  // these report no failure
+    case mp::CALL_CREATE_FILE:
+      // Refusals that a different way may get round, and those it may not.
+      for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_DISK_FULL,
+                          ERROR_NOT_ENOUGH_MEMORY, ERROR_FILE_EXISTS}) {
+        out.push_back({with_error(at(number, K::fail), error)});
+      }
+      break;
     case mp::CALL_READ_FILE:
       out.push_back({at(number, K::fail)});
       out.push_back({at(number, K::fail, image_size / 2)});
@@ -83,14 +115,23 @@ std::vector<std::vector<mp::Fault>> faults_for(const mp::CallRecord& call,
       out.push_back({at(number, K::fail), mp::nth(mp::CALL_DELETE_FILE, 1)});
       break;
     case mp::CALL_MOVE_FILE:
-      // Once (tried again), and for good.
-      out.push_back({at(number, K::fail)});
-      out.push_back({mp::from_nth(mp::CALL_MOVE_FILE, 1)});
-      out.push_back({mp::from_nth(mp::CALL_MOVE_FILE, 1),
-                     mp::nth(mp::CALL_DELETE_FILE, 1)});
+      // For a moment (tried again), and for good: refused by the folder
+      // (then written over in place), or for another reason.
+      for (DWORD error : {ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED,
+                          ERROR_NOT_ENOUGH_MEMORY}) {
+        out.push_back({with_error(at(number, K::fail), error)});
+        const mp::Fault always =
+            with_error(mp::from_nth(mp::CALL_MOVE_FILE, 1), error);
+        out.push_back({always});
+        out.push_back({always, mp::nth(mp::CALL_DELETE_FILE, 1)});
+      }
       break;
     default:
       out.push_back({at(number, K::fail)});
+  }
+  // And interrupted (a signal, Ctrl+C) just before the call.
+  if (call.call != mp::CALL_EXIT_PROCESS) {
+    out.push_back({at(number, K::interrupt)});
   }
   return out;
 }
@@ -107,13 +148,82 @@ struct Totals {
   uint64_t calls = 0;
 };
 
+// A file of the run's own: beside the output, named after it.
+bool is_ours(const std::string& name) {
+  return name.find(".krelt-4242") != std::string::npos;
+}
+
+// Where the output lives: the path, or where its link leads.
+std::string target_of(const Scenario& s) {
+  return s.links.count(s.output) ? s.links.at(s.output) : s.output;
+}
+
+// header_cut: a write was cut short inside the header, which no file system
+// does to data it already holds; the image written over in place may then
+// have part of its new header.
+void check_files(const Scenario& s, const mp::State& st, int code,
+                 const Bytes& clean_output, bool delete_failed,
+                 bool header_cut) {
+  const std::string target = target_of(s);
+  const bool in_place = target == "in.bim";
+  EXPECT_EQ(st.links, s.links) << "a link is never replaced";
+  EXPECT_EQ(st.devices.size(), s.devices.size()) << "a device stays";
+  for (const auto& [name, bytes] : st.files) {
+    if (name == target || s.files.count(name)) continue;
+    // Left only where removing it failed too, or a stale name of ours
+    // was taken over; a link's new target only where it was made empty.
+    const bool excused = (delete_failed && is_ours(name)) ||
+                         (code == mp::INTERRUPTED && bytes.empty());
+    EXPECT_TRUE(excused) << name << " is new";
+  }
+  for (const auto& [name, bytes] : s.files) {
+    if (name == target) continue;
+    const bool stale = is_ours(name) && code == mp::INTERRUPTED;
+    if (!stale) {
+      EXPECT_EQ(read_through(st, name), bytes) << name;
+    }
+  }
+  const Bytes out = read_through(st, s.output);
+  const Bytes before = s.files.count(target) ? s.files.at(target) : Bytes();
+  if (code == 0) {
+    EXPECT_EQ(out, clean_output) << "exit 0 only with the full output";
+  } else if (out == clean_output && out != before) {
+    // Whole, though the run then failed or was interrupted: closing it, or
+    // in place, or after it took the output's place.
+  } else if (in_place && !header_cut) {
+    // The image: old or new header, the same body.
+    EXPECT_TRUE(out == before || out == clean_output) << "the image is whole";
+  } else if (s.written_over != Scenario::kept && s.files.count(target)) {
+    // Untouched, or undone as the folder allows.
+    const bool emptied = st.files.count(target) && out.empty();
+    const bool undone =
+        s.written_over == Scenario::removed
+            ? !st.files.count(target) || (delete_failed && emptied)
+            : emptied;
+    EXPECT_TRUE(out == before || undone) << "never left incomplete";
+  } else if (s.devices.empty() && !(in_place && header_cut)) {
+    EXPECT_EQ(out, before) << "the output as it was";
+    if (!s.files.count(target) && s.devices.empty()) {
+      EXPECT_FALSE(st.files.count(target) && !out.empty())
+          << "a new output appears only whole";
+    }
+  }
+}
+
 void sweep(const Scenario& s, Totals* totals) {
   const Bytes input = s.files.at("in.bim");
   load(s);
   const int clean_code = mp::run(s.line);
   const std::vector<mp::CallRecord> clean = mp::state().log;
   const Bytes clean_output = read_through(mp::state(), s.output);
-  EXPECT_EQ(mp::state().links, s.links) << "a clean run keeps the link";
+  {
+    SCOPED_TRACE(std::string(s.name) + ": clean run");
+    EXPECT_EQ(clean_code, s.clean_code);
+    check_files(s, mp::state(), clean_code, clean_output, false, false);
+    if (!s.identity.empty()) {
+      EXPECT_EQ(mp::state().identities[target_of(s)], s.identity);
+    }
+  }
   totals->calls = clean.size();
 
   for (uint64_t number = 1; number <= clean.size(); ++number) {
@@ -123,7 +233,8 @@ void sweep(const Scenario& s, Totals* totals) {
       SCOPED_TRACE(std::string(s.name) + ": call " + std::to_string(number) +
                    " " + mp::call_name(call.call) + " kind " +
                    std::to_string(static_cast<int>(faults[0].kind)) +
-                   " amount " + std::to_string(faults[0].amount) +
+                   " amount " + std::to_string(faults[0].amount) + " error " +
+                   std::to_string(faults[0].error) +
                    (faults.size() > 1 ? " + DeleteFileA" : ""));
       load(s);
       mp::state().faults = faults;
@@ -131,59 +242,31 @@ void sweep(const Scenario& s, Totals* totals) {
       ++totals->runs;
       const mp::State& st = mp::state();
       EXPECT_EQ(st.open_handles, 0u);
-
+      const bool header_cut = faults[0].kind == mp::FaultKind::short_ &&
+                              call.call == mp::CALL_WRITE_FILE &&
+                              faults[0].amount < HEADER_SIZE;
+      check_files(s, st, code, clean_output,
+                  faults.size() > 1 || call.call == mp::CALL_DELETE_FILE,
+                  header_cut);
       if (code == 0) {
-        // Where the platform cannot say where a link leads, the link itself
-        // is replaced: the new file is still whole and the old one kept.
         EXPECT_EQ(clean_code, 0) << "a failing run cannot succeed";
         EXPECT_EQ(st.stdout_bytes, "");
-        EXPECT_EQ(read_through(st, s.output), clean_output)
-            << "exit 0 only with the full output";
-        for (const auto& file : st.files) {
-          if (file.first == s.output) continue;
-          EXPECT_TRUE(s.files.count(file.first)) << file.first << " is new";
-          if (clean_output != file.second) {
-            EXPECT_EQ(file.second, s.files.at(file.first)) << file.first;
-          }
-        }
         continue;
       }
-      EXPECT_EQ(st.links, s.links) << "a link is never replaced";
+      if (code == mp::INTERRUPTED) continue;
       ASSERT_EQ(code, 1);
       // One message line; the line itself may be cut short only when the
-      // fault hit standard output, and be missing only when the argument
-      // vector could not be had.
+      // fault hit standard output.
       const bool hit_stdout = call.call == mp::CALL_GET_STD_HANDLE ||
                               (call.call == mp::CALL_WRITE_FILE &&
                                call.handle == mp::std_output_handle());
-      uint64_t allocs_so_far = 0;
-      for (uint64_t i = 0; i < number; ++i) {
-        allocs_so_far += clean[i].call == mp::CALL_HEAP_ALLOC;
-      }
-      const bool no_argv =
-          call.call == mp::CALL_HEAP_ALLOC && allocs_so_far <= 2;
-      if (hit_stdout || no_argv) {
+      if (hit_stdout) {
         EXPECT_TRUE(is_message_prefix(st.stdout_bytes)) << st.stdout_bytes;
       } else {
         EXPECT_NE(std::find(MESSAGES.begin(), MESSAGES.end(), st.stdout_bytes),
                   MESSAGES.end())
             << st.stdout_bytes;
       }
-
-      // Every file is as it was. Only when the temporary file could not be
-      // removed either does it stay, and then it is named after the output.
-      std::map<std::string, Bytes> files = st.files;
-      if (faults.size() > 1) {
-        for (auto it = files.begin(); it != files.end();) {
-          const bool ours =
-              it->first.find(".v.krelt-4242") != std::string::npos ||
-              it->first.find(".bim.krelt-4242") != std::string::npos;
-          it = ours && !s.files.count(it->first) ? files.erase(it) : ++it;
-        }
-      }
-      EXPECT_EQ(files, s.files);
-      EXPECT_EQ(st.devices.size(), s.devices.size())
-          << "a device is never removed";
     }
   }
 }
@@ -191,7 +274,8 @@ void sweep(const Scenario& s, Totals* totals) {
 TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
   const Bytes good = image(1000);
   const Bytes previous = {'o', 'l', 'd'};
-  const std::vector<Scenario> scenarios = {
+  const std::string long_name(250, 'n');
+  std::vector<Scenario> scenarios = {
       {"convert over an existing output",
        "krelt in.bim out.v 64k 1m",
        {{"in.bim", good}, {"out.v", previous}},
@@ -209,12 +293,49 @@ TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
        {{"in.bim", good}, {"real/out.v", previous}},
        "out.v",
        {{"out.v", "real/out.v"}}},
+      {"convert through a link to nothing yet",
+       "krelt in.bim out.v 64k",
+       {{"in.bim", good}},
+       "out.v",
+       {{"out.v", "real/out.v"}}},
       {"convert to a device",
        "krelt in.bim NUL 64k",
        {{"in.bim", good}},
        "NUL",
        {},
        {{"NUL", ""}}},
+      {"names a killed run left",
+       "krelt in.bim out.v 64k",
+       {{"in.bim", good},
+        {"out.v", previous},
+        {"out.v.krelt-4242.tmp", previous},
+        {"out.v.krelt-4242-1.tmp", previous},
+        {"out.v.krelt-4242-2.tmp", previous}},
+       "out.v"},
+      {"a folder that takes no new file",
+       "krelt in/in.bim in/out.v 64k",
+       {{"in.bim", good}, {"in/in.bim", good}, {"in/out.v", previous}},
+       "in/out.v"},
+      {"in place, in a folder that takes no new file",
+       "krelt in.bim in.bim 64k",
+       {{"in.bim", good}},
+       "in.bim"},
+      {"a full folder",
+       "krelt in.bim out.v 64k",
+       {{"in.bim", good}, {"out.v", previous}},
+       "out.v"},
+      {"a file that may be written, not replaced",
+       "krelt in.bim out.v 64k",
+       {{"in.bim", good}, {"out.v", previous}},
+       "out.v"},
+      {"a read-only output",
+       "krelt in.bim out.v 64k",
+       {{"in.bim", good}, {"out.v", previous}},
+       "out.v"},
+      {"a name as long as a name may be",
+       "krelt in.bim " + long_name + " 64k",
+       {{"in.bim", good}, {long_name, previous}},
+       long_name},
       {"bad image",
        "krelt in.bim out.v 64k",
        {{"in.bim", image(1000, 37)}, {"out.v", previous}},
@@ -224,6 +345,38 @@ TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
        {{"in.bim", good}, {"out.v", previous}},
        "out.v"},
   };
+  for (Scenario& s : scenarios) {
+    const std::string name = s.name;
+    if (name.find("over an existing") != std::string::npos ||
+        name.find("killed") != std::string::npos ||
+        name.find("long") != std::string::npos) {
+      s.identity = target_of(s);
+    }
+    if (name == "convert through a link to another folder") {
+      s.identity = "real/out.v";
+    }
+    if (name == "convert to a new output") s.identity = "new";
+    if (name == "a folder that takes no new file") {
+      s.closed_folders = {{"in/", ERROR_ACCESS_DENIED}};
+      s.written_over = Scenario::emptied;
+    }
+    if (name == "in place, in a folder that takes no new file") {
+      s.closed_folders = {{"", ERROR_ACCESS_DENIED}};
+    }
+    if (name == "a full folder") {
+      s.closed_folders = {{"", ERROR_DISK_FULL}};
+      s.written_over = Scenario::removed;
+    }
+    if (name == "a file that may be written, not replaced") {
+      s.kept_names = {"out.v"};
+      s.written_over = Scenario::emptied;
+    }
+    if (name == "a read-only output") {
+      s.read_only = {"out.v"};
+      s.clean_code = 1;
+    }
+    if (name == "bad image" || name == "too few arguments") s.clean_code = 1;
+  }
   Totals all;
   for (const Scenario& s : scenarios) {
     Totals t;

@@ -1,0 +1,52 @@
+// The calls beyond KERNEL32 that the runtime makes, on Windows: KERNEL32
+// itself is the platform there.
+#include "platform/platform.h"
+
+namespace {
+
+// What an interruption undoes (platform_on_interrupt).
+const char* volatile interrupt_path;
+const char* volatile interrupt_also;
+HANDLE volatile interrupt_file = INVALID_HANDLE_VALUE;
+volatile BOOL interrupt_empty;
+bool handler_installed;
+
+// Runs on a thread of its own when Ctrl+C, Ctrl+Break or closing the
+// console would end the process; the default handler after it ends it.
+BOOL WINAPI on_console_event(DWORD) {
+  const char* path = interrupt_path;
+  const HANDLE file = interrupt_file;
+  if (path != nullptr && file != INVALID_HANDLE_VALUE) {
+    if (interrupt_empty && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0) {
+      SetEndOfFile(file);
+    }
+    // A file open without shared deletion cannot be deleted.
+    CloseHandle(file);
+    DeleteFileA(path);
+  }
+  const char* also = interrupt_also;
+  if (path != nullptr && also != nullptr) DeleteFileA(also);
+  return FALSE;
+}
+
+}  // namespace
+
+extern "C" {
+
+// A file made on Windows takes the access its folder passes on; the owner
+// of the file it replaces is not carried over.
+BOOL platform_keep_identity(HANDLE, LPCSTR) { return TRUE; }
+
+void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept,
+                           LPCSTR also) {
+  if (!handler_installed && path != nullptr) {
+    handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
+  }
+  interrupt_path = nullptr;
+  interrupt_file = file;
+  interrupt_empty = empty_if_kept;
+  interrupt_also = also;
+  interrupt_path = path;
+}
+
+}  // extern "C"

@@ -1,0 +1,412 @@
+#include "runtime/replace.h"
+
+namespace {
+
+// Names a killed run may have left are skipped, a bounded number of them.
+constexpr int TEMPORARY_ATTEMPTS = 4;
+// A file replaced by another run while it is looked at is looked at again.
+constexpr int PROBE_ATTEMPTS = 8;
+// A rename refused because a reader has the file open passes once the
+// reader closes it: about a second of short pauses.
+constexpr int RENAME_ATTEMPTS = 100;
+constexpr DWORD RENAME_PAUSE_MS = 10;
+// ".krelt-" + process id + "-" + attempt + ".tmp", at most.
+constexpr uint32_t SUFFIX_MAX = 7 + 10 + 2 + 4;
+// The block of names: where the output lives, and the file beside it.
+constexpr uint32_t NAMES_SIZE = 2 * PLATFORM_PATH_MAX + SUFFIX_MAX;
+// Copying a file written beside over the output, when it cannot be renamed.
+constexpr uint32_t COPY_CHUNK = 0x10000;
+constexpr DWORD SHARE_ALL =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+enum Kind {
+  KIND_NEW,       // nothing there yet
+  KIND_FILE,      // a file that may be replaced
+  KIND_DEVICE,    // a device, pipe or terminal, or a link to one
+  KIND_DANGLING,  // a link to nothing yet
+  KIND_AGAIN,     // replaced while looked at: look again
+  KIND_REFUSED,   // a folder, a read-only file, or no way to tell
+};
+
+struct Output {
+  Kind kind;
+  bool is_source;
+};
+
+char* put_text(char* end, const char* text) {
+  while (*text != 0) *end++ = *text++;
+  return end;
+}
+
+char* put_decimal(char* end, uint32_t value) {
+  if (value >= 10) end = put_decimal(end, value / 10);
+  *end++ = static_cast<char>('0' + value % 10);
+  return end;
+}
+
+HANDLE look(const char* path, DWORD flags) {
+  return CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                     flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// A final path in the long form (\\?\C:\... or \\?\UNC\host\...) is put
+// back into the short one, which the ANSI file calls take.
+void drop_long_prefix(char* path) {
+  const char* const LONG = "\\\\?\\";
+  const char* const UNC = "UNC\\";
+  for (int i = 0; i < 4; ++i) {
+    if (path[i] != LONG[i]) return;
+  }
+  bool unc = true;
+  for (int i = 0; i < 4; ++i) unc = unc && path[4 + i] == UNC[i];
+  // \\?\C:\dir becomes C:\dir; \\?\UNC\host becomes \\host.
+  const char* from = path + (unc ? 8 : 4);
+  char* to = path + (unc ? 2 : 0);
+  while ((*to++ = *from++) != 0) {
+  }
+}
+
+// What the output path names, and where the file to replace lives: the
+// path as given, or for a link the file it leads to (in `target`).
+Output probe(const char* path, const FileId* source, char* target) {
+  *put_text(target, path) = 0;
+  HANDLE handle = look(path, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // Only a name that is not there is a new file; anything else (no
+    // folder, no access, no memory) is a reason to touch nothing.
+    return {GetLastError() == ERROR_FILE_NOT_FOUND ? KIND_NEW : KIND_REFUSED,
+            false};
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(handle, &info) != 0;
+  const bool link =
+      known && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (link) {
+    CloseHandle(handle);
+    handle = look(path, 0);
+    if (handle == INVALID_HANDLE_VALUE) {
+      return {
+          GetLastError() == ERROR_FILE_NOT_FOUND ? KIND_DANGLING : KIND_REFUSED,
+          false};
+    }
+    known = GetFileInformationByHandle(handle, &info) != 0;
+  }
+  Output out = {KIND_FILE, false};
+  const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    out.kind = KIND_DEVICE;
+  } else if (!known || (info.dwFileAttributes & refused) != 0) {
+    out.kind = KIND_REFUSED;
+  } else if (link) {
+    // The name of what the link leads to, checked by the platform to be
+    // this very file; a file replaced meanwhile has no such name.
+    const DWORD n = GetFinalPathNameByHandleA(handle, target, PLATFORM_PATH_MAX,
+                                              FILE_NAME_NORMALIZED);
+    if (n == 0 || n >= PLATFORM_PATH_MAX) {
+      out.kind = KIND_AGAIN;
+    } else {
+      drop_long_prefix(target);
+    }
+  }
+  out.is_source = known && source != nullptr &&
+                  info.dwVolumeSerialNumber == source->volume &&
+                  info.nFileIndexHigh == source->index_high &&
+                  info.nFileIndexLow == source->index_low;
+  CloseHandle(handle);
+  return out;
+}
+
+// The name of the file written beside `target`, for one attempt: the
+// target's name and a suffix that says whose it is, the name shortened
+// (never inside a UTF-8 character) so that it stays within the limits of
+// one name and of a whole path. False when not even the suffix fits.
+bool temporary_name(const char* target, int attempt, char* out) {
+  char suffix[SUFFIX_MAX + 1];
+  char* end = put_decimal(put_text(suffix, ".krelt-"), GetCurrentProcessId());
+  if (attempt > 0) {
+    *end++ = '-';
+    *end++ = static_cast<char>('0' + attempt);
+  }
+  *put_text(end, ".tmp") = 0;
+  const uint32_t suffix_length = static_cast<uint32_t>(end + 4 - suffix);
+
+  const uint32_t length = text_length(target);
+  uint32_t folder = length;
+  while (folder > 0 && !platform_is_separator(target[folder - 1])) --folder;
+  uint32_t keep = length - folder;
+  if (folder + suffix_length >= PLATFORM_PATH_MAX) return false;
+  if (keep > PLATFORM_NAME_MAX - suffix_length) {
+    keep = PLATFORM_NAME_MAX - suffix_length;
+  }
+  if (folder + keep + suffix_length >= PLATFORM_PATH_MAX) {
+    keep = PLATFORM_PATH_MAX - 1 - folder - suffix_length;
+  }
+  const unsigned char* name =
+      reinterpret_cast<const unsigned char*>(target + folder);
+  if (keep < length - folder) {
+    while (keep > 0 && (name[keep] & 0xC0) == 0x80) --keep;
+  }
+  char* at = out;
+  for (uint32_t i = 0; i < folder + keep; ++i) *at++ = target[i];
+  *put_text(at, suffix) = 0;
+  return true;
+}
+
+// The folder of the output will take no new file, though the output itself
+// may still be written.
+bool folder_refuses(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
+         error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+enum Created { CREATED, FOLDER_REFUSES, NOT_CREATED };
+
+// Creates a file of this run's own beside the target, never one that
+// exists, so that runs writing one output at once each get their own.
+Created create_beside(Stream* stream, const Output& out) {
+  char* temporary = stream->names + PLATFORM_PATH_MAX;
+  for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
+    if (!temporary_name(stream->target, attempt, temporary)) break;
+    const HANDLE handle =
+        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      stream->handle = handle;
+      stream->written = temporary;
+      stream->flags |= STREAM_BESIDE | STREAM_UNDO;
+      platform_on_interrupt(temporary, handle, FALSE, nullptr);
+      return platform_keep_identity(
+                 handle, out.kind == KIND_FILE ? stream->target : nullptr)
+                 ? CREATED
+                 : NOT_CREATED;
+    }
+    const DWORD error = GetLastError();
+    if (folder_refuses(error)) return FOLDER_REFUSES;
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return NOT_CREATED;
+}
+
+// Opens the existing target to be written over from its start. Unless it
+// is the image the data came from (which such a write leaves whole), an
+// interruption removes it or, where that is refused, empties it; and it
+// removes `also`, a file the writing comes from.
+bool open_over(Stream* stream, const char* also) {
+  stream->handle = CreateFileA(stream->target, GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (stream->handle == INVALID_HANDLE_VALUE) return false;
+  stream->flags |= STREAM_OVER;
+  if ((stream->flags & STREAM_SOURCE) == 0) {
+    stream->flags |= STREAM_UNDO;
+    stream->written = stream->target;
+    platform_on_interrupt(stream->target, stream->handle, TRUE, also);
+  } else if (also != nullptr) {
+    platform_on_interrupt(also, INVALID_HANDLE_VALUE, FALSE, nullptr);
+  }
+  return true;
+}
+
+// A link to nothing: its target is created, as opening the link would, and
+// written directly; only a file this run made is removed on failure. False
+// with `again` when somebody else made it meanwhile.
+bool open_dangling(Stream* stream, const char* path, bool* again) {
+  stream->handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (stream->handle == INVALID_HANDLE_VALUE) return false;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(stream->handle);
+    stream->handle = INVALID_HANDLE_VALUE;
+    *again = true;
+    return false;
+  }
+  char* made = stream->names + PLATFORM_PATH_MAX;
+  const DWORD n =
+      GetFinalPathNameByHandleA(stream->handle, made, PLATFORM_PATH_MAX, 0);
+  stream->flags |= STREAM_OVER | STREAM_UNDO;
+  if (n != 0 && n < PLATFORM_PATH_MAX) {
+    drop_long_prefix(made);
+    stream->written = made;
+  }
+  platform_on_interrupt(stream->written, stream->handle, TRUE, nullptr);
+  return true;
+}
+
+// Undoes what the stream wrote, its handle already closed where `closed`.
+void undo(Stream* stream, bool closed) {
+  const bool remove = (stream->flags & STREAM_UNDO) != 0;
+  if (!closed) {
+    // Written over in place: emptied first, in case it cannot be removed.
+    if (remove && (stream->flags & STREAM_OVER) != 0 &&
+        SetFilePointer(stream->handle, 0, nullptr, FILE_BEGIN) == 0) {
+      SetEndOfFile(stream->handle);
+    }
+    CloseHandle(stream->handle);
+  }
+  if (remove && stream->written != nullptr) DeleteFileA(stream->written);
+}
+
+// Ends a write over the target in place: its length set where the writing
+// ended, closed; undone when `ok` is false already or either step fails.
+bool finish_over(Stream* stream, bool ok) {
+  ok = ok && SetEndOfFile(stream->handle) != 0;
+  if (!ok) {
+    undo(stream, false);
+    return false;
+  }
+  // Whole now: an interruption from here on must leave it.
+  platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE, nullptr);
+  if (CloseHandle(stream->handle) == 0) {
+    undo(stream, true);
+    return false;
+  }
+  return true;
+}
+
+void free_replacement(Stream* stream) {
+  platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE, nullptr);
+  if (stream->names != nullptr) heap_free(stream->names);
+  heap_free(stream);
+}
+
+// Renames the file beside over the target. A refusal that an open handle
+// causes passes once the handle is closed, so only that one is tried again.
+DWORD rename_into_place(const Stream* stream) {
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExA(stream->written, stream->target,
+                    MOVEFILE_REPLACE_EXISTING)) {
+      return 0;
+    }
+    const DWORD error = GetLastError();
+    const bool passing =
+        error == ERROR_SHARING_VIOLATION ||
+        (PLATFORM_OPEN_FILE_BLOCKS_REPLACE && error == ERROR_ACCESS_DENIED);
+    if (!passing || attempt + 1 == RENAME_ATTEMPTS) return error;
+    Sleep(RENAME_PAUSE_MS);
+  }
+}
+
+// The folder refused the rename (a sticky folder, say) but the target may
+// still be written: the file beside is copied over it from the start and
+// then removed. A failed copy is undone as any write over the target is.
+bool copy_over(Stream* stream) {
+  const char* beside = stream->written;
+  stream->written = nullptr;
+  stream->flags &= ~(STREAM_BESIDE | STREAM_UNDO);
+  char* chunk = static_cast<char*>(heap_alloc(COPY_CHUNK));
+  const HANDLE from =
+      CreateFileA(beside, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Exactly what was written is copied: a read that delivers less before
+  // then has failed, whatever it says.
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool opened = chunk != nullptr && from != INVALID_HANDLE_VALUE &&
+                      GetFileInformationByHandle(from, &info) &&
+                      info.nFileSizeHigh == 0 && open_over(stream, beside);
+  bool ok = opened;
+  for (DWORD left = opened ? info.nFileSizeLow : 0; ok && left > 0;) {
+    const DWORD want = left < COPY_CHUNK ? left : COPY_CHUNK;
+    DWORD got = 0, put = 0;
+    ok = ReadFile(from, chunk, want, &got, nullptr) != 0 && got == want &&
+         WriteFile(stream->handle, chunk, got, &put, nullptr) != 0 &&
+         put == got;
+    left -= want;
+  }
+  if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
+  if (chunk != nullptr) heap_free(chunk);
+  DeleteFileA(beside);
+  return opened && finish_over(stream, ok);
+}
+
+}  // namespace
+
+int stream_file_id(Stream* stream, FileId* id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(stream->handle, &info)) return -1;
+  *id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return 0;
+}
+
+Stream* stream_replace(const char* path, const char* mode,
+                       const FileId* source) {
+  if (mode[0] != 'w' || text_length(path) >= PLATFORM_PATH_MAX) {
+    return nullptr;
+  }
+  Stream* stream = new_stream(stream_mode_flags(mode));
+  if (stream == nullptr) return nullptr;
+  stream->names = static_cast<char*>(heap_alloc(NAMES_SIZE));
+  if (stream->names == nullptr) {
+    free_replacement(stream);
+    return nullptr;
+  }
+  stream->target = stream->names;
+
+  bool opened = false;
+  for (int attempt = 0; !opened && attempt < PROBE_ATTEMPTS; ++attempt) {
+    const Output out = probe(path, source, stream->names);
+    bool again = out.kind == KIND_AGAIN;
+    stream->flags &= ~STREAM_SOURCE;
+    if (out.is_source) stream->flags |= STREAM_SOURCE;
+    switch (out.kind) {
+      case KIND_NEW:
+      case KIND_FILE:
+        switch (create_beside(stream, out)) {
+          case CREATED:
+            opened = true;
+            break;
+          case FOLDER_REFUSES:
+            opened = out.kind == KIND_FILE && open_over(stream, nullptr);
+            break;
+          case NOT_CREATED:
+            break;
+        }
+        break;
+      case KIND_DEVICE:
+        // Written as it is, never created, emptied, removed or renamed.
+        stream->handle =
+            CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        opened = stream->handle != INVALID_HANDLE_VALUE;
+        break;
+      case KIND_DANGLING:
+        opened = open_dangling(stream, path, &again);
+        break;
+      case KIND_AGAIN:
+      case KIND_REFUSED:
+        break;
+    }
+    if (opened) return stream;
+    if (stream->flags & (STREAM_BESIDE | STREAM_OVER)) {
+      undo(stream, false);  // made, then refused its identity
+      again = false;
+    }
+    if (!again) break;
+  }
+  free_replacement(stream);
+  return nullptr;
+}
+
+int stream_commit(Stream* stream) {
+  bool ok;
+  if (stream->flags & STREAM_OVER) {
+    ok = finish_over(stream, true);
+  } else if (CloseHandle(stream->handle) == 0) {
+    undo(stream, true);
+    ok = false;
+  } else if (stream->flags & STREAM_BESIDE) {
+    const DWORD refusal = rename_into_place(stream);
+    // A folder that lets the target be written but not replaced.
+    const bool writable =
+        refusal == ERROR_ACCESS_DENIED || refusal == ERROR_WRITE_PROTECT;
+    ok = refusal == 0 || (writable && copy_over(stream));
+    if (refusal != 0 && !writable) undo(stream, true);
+  } else {
+    ok = true;  // a device
+  }
+  free_replacement(stream);
+  return ok ? 0 : -1;
+}
+
+void stream_abandon(Stream* stream) {
+  undo(stream, false);
+  free_replacement(stream);
+}
