@@ -8,11 +8,11 @@ krelt_product_target(krelt_platform_win32)
 # The product code is all there is, so it may be built for size. Inlining
 # a function called once copies it into a caller that then grows more than
 # the call saves.
+set(krelt_windows_options -Os -fno-ident -fno-asynchronous-unwind-tables
+    -ffunction-sections -fno-inline-functions-called-once)
 foreach(lib krelt_runtime krelt_layout krelt_converter krelt_info
             krelt_platform_win32)
-  target_compile_options(${lib} PRIVATE -Os -fno-ident
-    -fno-asynchronous-unwind-tables -ffunction-sections
-    -fno-inline-functions-called-once)
+  target_compile_options(${lib} PRIVATE ${krelt_windows_options})
 endforeach()
 
 # The programs carry an application manifest (cmake/utf8.rc).
@@ -33,6 +33,7 @@ function(krelt_windows_program name)
   target_link_libraries(${name} PRIVATE krelt_runtime krelt_platform_win32)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   krelt_product_target(${name})
+  target_compile_options(${name} PRIVATE ${krelt_windows_options})
   target_link_options(${name} PRIVATE
     -nostdlib -nostartfiles -s
     -Wl,--subsystem,console

@@ -49,23 +49,6 @@ HANDLE look(const char* path, DWORD flags) {
                      flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// A final path in the long form (\\?\C:\... or \\?\UNC\host\...) is put
-// back into the short one, which the ANSI file calls take.
-void drop_long_prefix(char* path) {
-  const char* const LONG = "\\\\?\\";
-  const char* const UNC = "UNC\\";
-  for (int i = 0; i < 4; ++i) {
-    if (path[i] != LONG[i]) return;
-  }
-  bool unc = true;
-  for (int i = 0; i < 4; ++i) unc = unc && path[4 + i] == UNC[i];
-  // \\?\C:\dir becomes C:\dir; \\?\UNC\host becomes \\host.
-  const char* from = path + (unc ? 8 : 4);
-  char* to = path + (unc ? 2 : 0);
-  while ((*to++ = *from++) != 0) {
-  }
-}
-
 // What the output path names, and where the file to replace lives: the
 // path as given, or for a link the file it leads to (in `target`).
 Output probe(const char* path, const FileId* source, char* target) {
@@ -102,11 +85,9 @@ Output probe(const char* path, const FileId* source, char* target) {
     // this very file; a file replaced meanwhile has no such name.
     const DWORD n = GetFinalPathNameByHandleA(handle, target, PLATFORM_PATH_MAX,
                                               FILE_NAME_NORMALIZED);
-    if (n == 0 || n >= PLATFORM_PATH_MAX) {
-      out.kind = KIND_AGAIN;
-    } else {
-      drop_long_prefix(target);
-    }
+    // (On Windows it may be in the long form, \\?\C:\..., which the
+    // ANSI file calls take as well within their length limit.)
+    if (n == 0 || n >= PLATFORM_PATH_MAX) out.kind = KIND_AGAIN;
   }
   out.is_source = known && source != nullptr &&
                   info.dwVolumeSerialNumber == source->volume &&
@@ -223,10 +204,7 @@ bool open_dangling(Stream* stream, const char* path, bool* again) {
   const DWORD n =
       GetFinalPathNameByHandleA(stream->handle, made, PLATFORM_PATH_MAX, 0);
   stream->flags |= STREAM_OVER | STREAM_UNDO;
-  if (n != 0 && n < PLATFORM_PATH_MAX) {
-    drop_long_prefix(made);
-    stream->written = made;
-  }
+  if (n != 0 && n < PLATFORM_PATH_MAX) stream->written = made;
   platform_on_interrupt(stream->written, stream->handle, TRUE, nullptr);
   return true;
 }
