@@ -13,7 +13,7 @@ const char FORMAT_ERROR[] = "bim file format error";
 const char WRITE_ERROR[] = "Tamrisk file write error";
 
 // The whole image lives here; an image that fills it is too large.
-constexpr uint32_t WORK_BUFFER_SIZE = 0x400000;
+constexpr uint32_t WORK_BUFFER_SIZE = MAX_IMAGE_SIZE + 1;
 
 int fail(const char* message) {
   put_line(message);
@@ -37,7 +37,7 @@ int app::main(int argc, char** argv) {
   // A failed read may have delivered part of the image: never convert that.
   const bool read_failed = stream_error(input) != 0;
   stream_close(input);
-  if (read_failed || n > WORK_BUFFER_SIZE - 1) return fail(READ_ERROR);
+  if (read_failed || n > MAX_IMAGE_SIZE) return fail(READ_ERROR);
   // Shorter than the header: the checks would look at bytes never read.
   if (n < HEADER_SIZE || !is_bim_header(buffer)) return fail(FORMAT_ERROR);
 

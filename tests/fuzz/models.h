@@ -2,13 +2,12 @@
 // than from the product code, so that the two can be compared.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace model {
-
-inline unsigned fold(unsigned c) { return c > 0x60 ? c - 0x20 : c; }
 
 // Size argument: sign, radix prefix, digits, one suffix, 32-bit wrap.
 inline int32_t parse_size(const std::string& text) {
@@ -23,20 +22,28 @@ inline int32_t parse_size(const std::string& text) {
   if (at(i) == '0') {
     ++i;
     radix = 8;
-    const unsigned marker = fold(at(i));
-    if (marker == 'X') radix = 16;
-    if (marker == 'B') radix = 2;
-    if (marker == 'X' || marker == 'B' || marker == 'O') ++i;
+    switch (std::tolower(at(i))) {
+      case 'x':
+        radix = 16;
+        ++i;
+        break;
+      case 'b':
+        radix = 2;
+        ++i;
+        break;
+      case 'o':
+        ++i;
+        break;
+    }
   }
   uint64_t value = 0;
   unsigned suffix = 0;
   for (;; ++i) {
     const unsigned c = at(i);
-    const unsigned lower = (c >= 'A' && c <= 'F') ? c + 32 : c;
-    const size_t d =
-        c == 0 ? std::string::npos : digits.find(static_cast<char>(lower));
+    const size_t d = c == 0 ? std::string::npos
+                            : digits.find(static_cast<char>(std::tolower(c)));
     if (d == std::string::npos) {
-      suffix = fold(c);
+      suffix = static_cast<unsigned>(std::toupper(c));
       break;
     }
     if (d >= radix) break;  // a digit value is never a suffix letter
