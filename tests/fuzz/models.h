@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/samples.h"
+
 namespace model {
 
 // Size argument: sign, radix prefix, digits, one suffix, 32-bit wrap.
@@ -22,19 +24,10 @@ inline int32_t parse_size(const std::string& text) {
   if (at(i) == '0') {
     ++i;
     radix = 8;
-    switch (std::tolower(at(i))) {
-      case 'x':
-        radix = 16;
-        ++i;
-        break;
-      case 'b':
-        radix = 2;
-        ++i;
-        break;
-      case 'o':
-        ++i;
-        break;
-    }
+    const int marker = std::tolower(at(i));
+    if (marker == 'x') radix = 16;
+    if (marker == 'b') radix = 2;
+    if (marker == 'x' || marker == 'b' || marker == 'o') ++i;
   }
   uint64_t value = 0;
   unsigned suffix = 0;
@@ -82,34 +75,25 @@ inline std::vector<std::string> split(const std::string& line) {
   return args;
 }
 
-inline uint32_t word(const std::vector<unsigned char>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
-
-inline void set_word(std::vector<unsigned char>& b, size_t at, uint32_t v) {
-  for (int k = 0; k < 4; ++k)
-    b[at + k] = static_cast<unsigned char>(v >> (8 * k));
-}
+using samples::get_word;
+using samples::put_word;
 
 // The Tamrisk file krelt makes of a well-formed bim image.
 inline std::vector<unsigned char> convert(std::vector<unsigned char> b,
                                           uint32_t heap, uint32_t mmarea) {
-  const uint32_t a = word(b, 0x0C), w10 = word(b, 0x10), c = word(b, 0x14),
-                 entry = word(b, 0x18), d = word(b, 0x1C);
+  const uint32_t a = get_word(b, 0x0C), w10 = get_word(b, 0x10),
+                 c = get_word(b, 0x14), entry = get_word(b, 0x18),
+                 d = get_word(b, 0x1C);
   const uint32_t heap_start = (a + c + d + 15) / 16 * 16;
-  set_word(b, 0x00, (heap_start + heap + 4095) / 4096 * 4096);
-  b[4] = 'M';
-  b[5] = 'O';
-  b[6] = 'G';
-  b[7] = 'E';
-  set_word(b, 0x08, mmarea);
-  set_word(b, 0x0C, c);
-  set_word(b, 0x10, a);
-  set_word(b, 0x14, w10);
-  b[0x18] = b[0x19] = b[0x1A] = 0;
-  b[0x1B] = 0xE9;
-  set_word(b, 0x1C, entry - 0x20);
-  set_word(b, 0x20, heap_start);
+  put_word(b, 0x00, (heap_start + heap + 4095) / 4096 * 4096);
+  put_word(b, 0x04, 'M' | 'O' << 8 | 'G' << 16 | 'E' << 24);
+  put_word(b, 0x08, mmarea);
+  put_word(b, 0x0C, c);
+  put_word(b, 0x10, a);
+  put_word(b, 0x14, w10);
+  put_word(b, 0x18, 0xE9000000);
+  put_word(b, 0x1C, entry - 0x20);
+  put_word(b, 0x20, heap_start);
   return b;
 }
 

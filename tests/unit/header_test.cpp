@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/common/samples.h"
 
@@ -55,20 +56,18 @@ TEST_P(HeaderArithmetic, WrapsAndRounds) {
   EXPECT_EQ(get_word(h, 0x1C), c.displacement);
 }
 
+// name; bim words 0x0C, 0x14, 0x1C, entry; heap size; the results.
+const std::vector<ArithmeticCase> ARITHMETIC = {
+    {"AlignedStaysPut", 0x100, 0x200, 0x300, 0x24, 0x400, 0x600, 0x1000, 4},
+    {"OnePastRoundsUp", 1, 0, 0, 0x20, 0x1000, 0x10, 0x2000, 0},
+    {"EntryBelow0x20Wraps", 0, 0, 0, 0, 0, 0, 0, 0xFFFFFFE0},
+    {"SumWrapsFirst", 0xFFFFFFF0, 0x20, 1, 0x24, 0, 0x20, 0x1000, 4},
+    {"RoundingWrapsTo0", 0xFFFFFFF1, 0, 0, 0x24, 0, 0, 0, 4},
+    {"NegativeHeapSize", 0x10000, 0, 0, 0x24, 0xFFFFF000, 0x10000, 0xF000, 4},
+};
+
 INSTANTIATE_TEST_SUITE_P(
-    Cases, HeaderArithmetic,
-    testing::Values(
-        ArithmeticCase{"AlignedValuesStayPut", 0x100, 0x200, 0x300, 0x24, 0x400,
-                       0x600, 0x1000, 4},
-        ArithmeticCase{"OnePastAlignmentRoundsUpAWholeStep", 1, 0, 0, 0x20,
-                       0x1000, 0x10, 0x2000, 0},
-        ArithmeticCase{"EntryBelow0x20Wraps", 0, 0, 0, 0, 0, 0, 0, 0xFFFFFFE0},
-        ArithmeticCase{"SumWrapsBeforeRounding", 0xFFFFFFF0, 0x20, 1, 0x24, 0,
-                       0x20, 0x1000, 4},
-        ArithmeticCase{"RoundingPast2To32WrapsToZero", 0xFFFFFFF1, 0, 0, 0x24,
-                       0, 0, 0, 4},
-        ArithmeticCase{"NegativeHeapSizeIsItsTwosComplement", 0x10000, 0, 0,
-                       0x24, 0xFFFFF000, 0x10000, 0xF000, 4}),
+    Cases, HeaderArithmetic, testing::ValuesIn(ARITHMETIC),
     [](const testing::TestParamInfo<ArithmeticCase>& param_info) {
       return std::string(param_info.param.name);
     });
