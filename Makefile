@@ -2,35 +2,26 @@
 # CMakePresets.json (build/<preset>).
 #   make demo      build krelt and convert the sample image in examples/
 #   make test      build and run every test suite this machine can run
-#   make win32     build the 32-bit Windows program, build/win32/krelt.exe
-#   make cross     static Linux programs for aarch64, i686 and s390x
+#   make NAME      the programs for one platform of cmake/platforms.txt,
+#                  e.g. make win32 (build/win32/krelt.exe)
+#   make cross     the static Linux programs for every other processor
 #   make fuzz      run every fuzz target for FUZZ_SECONDS (default 60) each
 #   make sanitize  the unit, fault and end-to-end suites under ASan and UBSan
 #   make bench     krelt against cp: times, memory, system calls
 #   make package   a Debian package of both programs and their man pages,
 #                  and one for each cross build the compilers can make
 HOST := build/host
-CROSS := linux-aarch64 linux-i686 linux-s390x
-# Debian's cross compiler of each cross build
-compiler_linux-aarch64 := aarch64-linux-gnu-g++
-compiler_linux-i686 := i686-linux-gnu-g++
-compiler_linux-s390x := s390x-linux-gnu-g++
-export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc 2>/dev/null || echo 2)
-export CTEST_PARALLEL_LEVEL ?= $(CMAKE_BUILD_PARALLEL_LEVEL)
+# Each recipe line starts with this: need, platforms, the job counts.
+SH := @. ./tools/common.sh &&
+PLATFORMS := $(shell . ./tools/common.sh && platforms | cut -d' ' -f1)
+CROSS := $(shell . ./tools/common.sh && platforms linux-gnu | cut -d' ' -f1)
 
-define need
-	@command -v $(1) > /dev/null 2>&1 || \
-	  { echo "krelt: '$(1)' is missing: apt-get install $(2)" >&2; exit 1; }
-endef
-
-.PHONY: host demo test win32 win64 cross $(CROSS) fuzz sanitize bench \
-        package clean
+.PHONY: host demo test cross $(PLATFORMS) fuzz sanitize bench package clean
 
 host:
-	$(call need,cmake,cmake)
-	$(call need,g++,g++)
-	@cmake --preset host > /dev/null
-	@cmake --build --preset programs
+	$(SH) need cmake cmake && need g++ g++
+	$(SH) cmake --preset host > /dev/null
+	$(SH) cmake --build --preset programs
 
 demo: host
 	@mkdir -p build/demo
@@ -54,32 +45,28 @@ bench:
 	@bench/run
 
 package: host
-	$(call need,cpack,cmake)
-	@cpack --preset deb > /dev/null
-	@$(foreach p,$(CROSS),\
-	  if command -v $(compiler_$(p)) > /dev/null 2>&1; then \
-	    cmake --workflow --preset $(p) > /dev/null && \
-	    cpack --preset $(p) > /dev/null || exit 1; \
+	$(SH) need cpack cmake
+	$(SH) cpack --preset deb > /dev/null
+	$(SH) for p in $(CROSS); do \
+	  if (need_compiler $$p) 2> /dev/null; then \
+	    cmake --workflow --preset $$p > /dev/null && \
+	    cpack --preset $$p > /dev/null || exit 1; \
 	  else \
-	    echo "skipped $(p): no $(compiler_$(p)) (apt-get install g++-$(patsubst %-g++,%,$(compiler_$(p))))"; \
-	  fi;)
-	@ls -l $(HOST)/krelt_*.deb build/linux-*/krelt_*.deb 2>/dev/null
+	    echo "skipped $$p: $$(need_compiler $$p 2>&1)"; \
+	  fi; \
+	done
+	@ls -l $(HOST)/krelt_*.deb $(CROSS:%=build/%/krelt_*.deb) 2>/dev/null || true
 
 sanitize:
-	$(call need,cmake,cmake)
-	@cmake --workflow --preset asan
-
-win32 win64:
-	$(call need,cmake,cmake)
-	@cmake --workflow --preset $@ > /dev/null
-	@ls -l build/$@/krelt.exe
+	$(SH) need cmake cmake
+	$(SH) cmake --workflow --preset asan
 
 cross: $(CROSS)
 
-$(CROSS):
-	$(call need,$(compiler_$@),g++-$(patsubst %-g++,%,$(compiler_$@)))
-	@cmake --workflow --preset $@ > /dev/null
-	@ls -l build/$@/krelt build/$@/krelt-info
+$(PLATFORMS):
+	$(SH) need cmake cmake && need_compiler $@
+	$(SH) cmake --workflow --preset $@ > /dev/null
+	@cd build/$@ && ls -l $$(ls krelt krelt-info krelt.exe krelt-info.exe 2>/dev/null)
 
 clean:
 	rm -rf build

@@ -1,16 +1,22 @@
-# Shared part of the cross toolchains. The toolchain file sets
-# CMAKE_SYSTEM_NAME and CMAKE_SYSTEM_PROCESSOR, KRELT_CROSS_TRIPLE (the
-# compiler's prefix) and KRELT_CROSS_PACKAGE (its Debian package). Debian's
-# mingw-w64 compilers come in a -win32 flavour, which needs no threads
-# library, and the Linux programs are linked statically, so qemu-user runs
-# them as they are.
-find_program(CMAKE_CXX_COMPILER NAMES ${KRELT_CROSS_TRIPLE}-g++-win32
-                                      ${KRELT_CROSS_TRIPLE}-g++)
-if(NOT CMAKE_CXX_COMPILER)
-  message(FATAL_ERROR "${KRELT_CROSS_TRIPLE}-g++ not found: "
-                      "apt-get install ${KRELT_CROSS_PACKAGE}")
+# Shared part of the toolchain files: the compiler of platform
+# KRELT_PLATFORM (set by its preset to the preset's name), a row of
+# cmake/platforms.txt. Debian's mingw-w64 compilers come in a -win32
+# flavour, which needs no threads library.
+include(${CMAKE_CURRENT_LIST_DIR}/platforms.cmake)
+# try_compile reads this file again, in a project of its own.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KRELT_PLATFORM)
+set(triple ${KRELT_TRIPLE_${KRELT_PLATFORM}})
+if(NOT triple)
+  message(FATAL_ERROR "KRELT_PLATFORM '${KRELT_PLATFORM}' is not a row of "
+                      "cmake/platforms.txt")
 endif()
-set(CMAKE_FIND_ROOT_PATH /usr/${KRELT_CROSS_TRIPLE})
+set(CMAKE_SYSTEM_PROCESSOR ${KRELT_PROCESSOR_${KRELT_PLATFORM}})
+find_program(CMAKE_CXX_COMPILER NAMES ${triple}-g++-win32 ${triple}-g++)
+if(NOT CMAKE_CXX_COMPILER)
+  message(FATAL_ERROR "${triple}-g++ is missing: "
+                      "apt-get install ${KRELT_COMPILER_${KRELT_PLATFORM}}")
+endif()
+set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,19 +1,19 @@
-# The builds for other platforms, tested from the host build: the Windows
-# programs under Wine (cmake/windows.cmake) and the Linux programs for other
-# processors under qemu-user (cmake/cross.cmake). Each is its own CMake
-# build (its preset, in build/<preset>), driven from here as an external
-# project that is built every time the host build is, so no test ever
-# meets a stale program.
+# The builds for the other platforms (cmake/platforms.txt), tested from
+# the host build: the Windows programs under Wine, the Linux programs for
+# other processors under qemu-user. Each is its platform's preset, built
+# into <this build>/<name>, again whenever a file it is made of changes.
 #
 #   KRELT_FOREIGN          AUTO: every build this machine's compilers can
 #                          make; OFF: none
 #   KRELT_REQUIRE_FOREIGN  a suite that cannot run fails the configure step
-#                          (on when CI=true), except 32-bit Wine on a kernel
-#                          that cannot execute 32-bit programs
+#                          (on when CI=true), except under an emulator of
+#                          another architecture that this kernel cannot run
 #
+# Sets KRELT_FOREIGN_BUILDS, and for each KRELT_DIR_<name> (its build) and
+# KRELT_RUNNER_<name> (its emulator; empty: its programs cannot run here).
 # What cannot run is listed in skipped.txt in the build folder, with the
 # package to install.
-include(ExternalProject)
+include(${PROJECT_SOURCE_DIR}/cmake/platforms.cmake)
 
 set(KRELT_FOREIGN AUTO CACHE STRING "Build and test the other platforms")
 set(require_default OFF)
@@ -32,22 +32,61 @@ macro(krelt_skip reason excusable)
   endif()
 endmacro()
 
-# Builds preset `name` from this source tree into build/<name>.
-function(krelt_foreign_build name)
-  set(dir ${PROJECT_SOURCE_DIR}/build/${name})
-  ExternalProject_Add(${name}
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${dir}
-    CONFIGURE_COMMAND ${CMAKE_COMMAND} -S <SOURCE_DIR> --preset ${name}
-    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR>
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON)
-endfunction()
+# Everything a build for another platform is made of.
+file(GLOB_RECURSE krelt_foreign_sources CONFIGURE_DEPENDS
+     ${PROJECT_SOURCE_DIR}/converter/* ${PROJECT_SOURCE_DIR}/runtime/*
+     ${PROJECT_SOURCE_DIR}/info/* ${PROJECT_SOURCE_DIR}/platform/*
+     ${PROJECT_SOURCE_DIR}/tests/win32/* ${PROJECT_SOURCE_DIR}/cmake/*)
+list(APPEND krelt_foreign_sources ${PROJECT_SOURCE_DIR}/CMakeLists.txt
+            ${PROJECT_SOURCE_DIR}/CMakePresets.json)
 
-if(NOT KRELT_FOREIGN STREQUAL "OFF")
-  include(${PROJECT_SOURCE_DIR}/cmake/windows.cmake)
-  include(${PROJECT_SOURCE_DIR}/cmake/cross.cmake)
-endif()
+add_custom_target(krelt_foreign_builds)
+set(KRELT_FOREIGN_BUILDS "")
+foreach(name ${KRELT_PLATFORMS})
+  if(KRELT_FOREIGN STREQUAL "OFF")
+    break()
+  endif()
+  set(triple ${KRELT_TRIPLE_${name}})
+  find_program(KRELT_CXX_${name} NAMES ${triple}-g++-win32 ${triple}-g++)
+  if(NOT KRELT_CXX_${name})
+    krelt_skip("${name}: no ${triple}-g++ (apt-get install ${KRELT_COMPILER_${name}})" FALSE)
+    continue()
+  endif()
+  # The preset, in a folder of this build; the stamp says when it was built.
+  set(dir ${CMAKE_BINARY_DIR}/${name})
+  add_custom_command(OUTPUT ${dir}/built
+    COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir} --preset ${name}
+    COMMAND ${CMAKE_COMMAND} --build ${dir}
+    COMMAND ${CMAKE_COMMAND} -E touch ${dir}/built
+    DEPENDS ${krelt_foreign_sources}
+    COMMENT "Building the ${name} programs" VERBATIM)
+  add_custom_target(${name} ALL DEPENDS ${dir}/built)
+  add_dependencies(krelt_foreign_builds ${name})
+  list(APPEND KRELT_FOREIGN_BUILDS ${name})
+  set(KRELT_DIR_${name} ${dir})
+
+  set(KRELT_RUNNER_${name} "")
+  set(emulator ${KRELT_EMULATOR_${name}})
+  set(package ${KRELT_EMULATOR_PACKAGE_${name}})
+  find_program(KRELT_EMULATOR_OF_${name} NAMES ${emulator} PATHS /usr/lib/wine)
+  set(can_run 0)
+  if(package MATCHES ":i386$")
+    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/tools/can_run_i386
+                    RESULT_VARIABLE can_run OUTPUT_QUIET ERROR_QUIET)
+  endif()
+  if(NOT can_run EQUAL 0)
+    krelt_skip("${name} under ${emulator}: this kernel cannot execute 32-bit x86 programs (no IA-32 support), so ${emulator} cannot start; the programs get their static checks only" TRUE)
+  elseif(NOT KRELT_EMULATOR_OF_${name})
+    string(REGEX REPLACE "^.*:" "" arch ${package})
+    set(steps "")
+    if(NOT arch STREQUAL package)
+      set(steps "dpkg --add-architecture ${arch}, apt-get update, ")
+    endif()
+    krelt_skip("${name} under ${emulator}: no ${emulator} (${steps}apt-get install ${package})" FALSE)
+  else()
+    set(KRELT_RUNNER_${name} ${KRELT_EMULATOR_OF_${name}})
+  endif()
+endforeach()
 
 list(JOIN krelt_skipped "\n" skipped_text)
 file(WRITE ${CMAKE_BINARY_DIR}/skipped.txt "${skipped_text}")

@@ -18,14 +18,10 @@ Tamrisk application file; krelt-info lists and checks such headers.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-# A cross build is packaged for its target, named as Debian names it.
-if(CMAKE_CROSSCOMPILING)
-  set(debian_arch_of_x86_64 amd64)
-  set(debian_arch_of_aarch64 arm64)
-  set(debian_arch_of_i686 i386)
-  set(debian_arch_of_s390x s390x)
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE
-      ${debian_arch_of_${CMAKE_SYSTEM_PROCESSOR}})
+# A build for another processor is packaged for it (cmake/platforms.txt).
+if(KRELT_PLATFORM)
+  include(${PROJECT_SOURCE_DIR}/cmake/platforms.cmake)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${KRELT_DEBIAN_${KRELT_PLATFORM}})
 endif()
 # The programs are linked statically and depend on nothing.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")

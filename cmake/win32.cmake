@@ -43,7 +43,8 @@ function(krelt_windows_program name)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # i386 symbols carry a leading underscore. A fixed image base needs no
     # relocations, and with our own section layout the headers fit in one
-    # 512-byte block: together they keep krelt.exe within 4 KiB.
+    # 512-byte block: together they keep krelt.exe within its size limit
+    # (cmake/platforms.txt).
     target_link_options(${name} PRIVATE
       -Wl,--entry=_start
       -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/win32.ld

@@ -26,6 +26,10 @@ uint32_t bim_heap_start(const unsigned char* bim_header) {
   return (sum + 15) & 0xFFFFFFF0u;
 }
 
+uint32_t v_entry(const unsigned char* v_header) {
+  return get_u32le(v_header + V_JUMP_DISPLACEMENT) + V_JUMP_END;
+}
+
 uint32_t memory_size(uint32_t heap_start, uint32_t heap_size) {
   return (heap_start + heap_size + 0xFFF) & 0xFFFFF000u;
 }

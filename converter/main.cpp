@@ -14,7 +14,7 @@ const char FORMAT_ERROR[] = "bim file format error";
 const char WRITE_ERROR[] = "Tamrisk file write error";
 
 // The whole image lives here; an image that fills it is too large.
-constexpr uint32_t WORK_BUFFER_SIZE = 0x400000;
+constexpr uint32_t WORK_BUFFER_SIZE = MAX_IMAGE_SIZE + 1;
 
 int fail(const char* message) {
   put_line(message);
@@ -42,7 +42,7 @@ int app::main(int argc, char** argv) {
   FileId source;
   const bool source_known = stream_file_id(input, &source) == 0;
   stream_close(input);
-  if (read_failed || n > WORK_BUFFER_SIZE - 1) return fail(READ_ERROR);
+  if (read_failed || n > MAX_IMAGE_SIZE) return fail(READ_ERROR);
   // Shorter than the header: the checks would look at bytes never read.
   if (n < HEADER_SIZE || !is_bim_header(buffer)) return fail(FORMAT_ERROR);
 

@@ -1,5 +1,7 @@
 #include "runtime/replace.h"
 
+#include "runtime/format.h"
+
 namespace {
 
 // Names a killed run may have left are skipped, a bounded number of them.
@@ -35,12 +37,6 @@ struct Output {
 
 char* put_text(char* end, const char* text) {
   while (*text != 0) *end++ = *text++;
-  return end;
-}
-
-char* put_decimal(char* end, uint32_t value) {
-  if (value >= 10) end = put_decimal(end, value / 10);
-  *end++ = static_cast<char>('0' + value % 10);
   return end;
 }
 

@@ -17,6 +17,8 @@ struct Stream {
   const char* target;
 };
 
+// Bits of Stream::flags. Nothing outside the runtime sees them, so only
+// their being distinct matters, not their values.
 // No newline translation.
 constexpr uint32_t STREAM_BINARY = 0x01;
 // A platform read or write failed; the result of that call is short.

@@ -128,8 +128,6 @@ TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
   std::cout << "[ killed   ] " << killed << " of " << runs << " runs\n";
 }
 
-using PosixOnly = EndToEnd;
-
 TEST_F(PosixOnly, DoubleQuoteInAnArgumentIsRefused) {
   write("app.bim", worked_example());
   const Result r = run({"app.bim", "a\"b.v", "64k"});

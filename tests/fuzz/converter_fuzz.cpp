@@ -52,8 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string out = mp::state().stdout_bytes;
   check(mp::state().open_handles == 0);
 
-  const bool well_formed = image.size() >= 36 && model::word(image, 4) == 36 &&
-                           model::word(image, 8) == 36;
+  const bool well_formed = image.size() >= 36 &&
+                           samples::get_word(image, 4) == 36 &&
+                           samples::get_word(image, 8) == 36;
   if (!well_formed) {
     check(code == 1);
     check(out == samples::FORMAT_ERROR);

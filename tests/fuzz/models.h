@@ -2,13 +2,14 @@
 // than from the product code, so that the two can be compared.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace model {
+#include "tests/common/samples.h"
 
-inline unsigned fold(unsigned c) { return c > 0x60 ? c - 0x20 : c; }
+namespace model {
 
 // Size argument: sign, radix prefix, digits, one suffix, 32-bit wrap.
 inline int32_t parse_size(const std::string& text) {
@@ -23,20 +24,19 @@ inline int32_t parse_size(const std::string& text) {
   if (at(i) == '0') {
     ++i;
     radix = 8;
-    const unsigned marker = fold(at(i));
-    if (marker == 'X') radix = 16;
-    if (marker == 'B') radix = 2;
-    if (marker == 'X' || marker == 'B' || marker == 'O') ++i;
+    const int marker = std::tolower(at(i));
+    if (marker == 'x') radix = 16;
+    if (marker == 'b') radix = 2;
+    if (marker == 'x' || marker == 'b' || marker == 'o') ++i;
   }
   uint64_t value = 0;
   unsigned suffix = 0;
   for (;; ++i) {
     const unsigned c = at(i);
-    const unsigned lower = (c >= 'A' && c <= 'F') ? c + 32 : c;
-    const size_t d =
-        c == 0 ? std::string::npos : digits.find(static_cast<char>(lower));
+    const size_t d = c == 0 ? std::string::npos
+                            : digits.find(static_cast<char>(std::tolower(c)));
     if (d == std::string::npos) {
-      suffix = fold(c);
+      suffix = static_cast<unsigned>(std::toupper(c));
       break;
     }
     if (d >= radix) break;  // a digit value is never a suffix letter
@@ -75,34 +75,25 @@ inline std::vector<std::string> split(const std::string& line) {
   return args;
 }
 
-inline uint32_t word(const std::vector<unsigned char>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
-
-inline void set_word(std::vector<unsigned char>& b, size_t at, uint32_t v) {
-  for (int k = 0; k < 4; ++k)
-    b[at + k] = static_cast<unsigned char>(v >> (8 * k));
-}
+using samples::get_word;
+using samples::put_word;
 
 // The Tamrisk file krelt makes of a well-formed bim image.
 inline std::vector<unsigned char> convert(std::vector<unsigned char> b,
                                           uint32_t heap, uint32_t mmarea) {
-  const uint32_t a = word(b, 0x0C), w10 = word(b, 0x10), c = word(b, 0x14),
-                 entry = word(b, 0x18), d = word(b, 0x1C);
+  const uint32_t a = get_word(b, 0x0C), w10 = get_word(b, 0x10),
+                 c = get_word(b, 0x14), entry = get_word(b, 0x18),
+                 d = get_word(b, 0x1C);
   const uint32_t heap_start = (a + c + d + 15) / 16 * 16;
-  set_word(b, 0x00, (heap_start + heap + 4095) / 4096 * 4096);
-  b[4] = 'M';
-  b[5] = 'O';
-  b[6] = 'G';
-  b[7] = 'E';
-  set_word(b, 0x08, mmarea);
-  set_word(b, 0x0C, c);
-  set_word(b, 0x10, a);
-  set_word(b, 0x14, w10);
-  b[0x18] = b[0x19] = b[0x1A] = 0;
-  b[0x1B] = 0xE9;
-  set_word(b, 0x1C, entry - 0x20);
-  set_word(b, 0x20, heap_start);
+  put_word(b, 0x00, (heap_start + heap + 4095) / 4096 * 4096);
+  put_word(b, 0x04, 'M' | 'O' << 8 | 'G' << 16 | 'E' << 24);
+  put_word(b, 0x08, mmarea);
+  put_word(b, 0x0C, c);
+  put_word(b, 0x10, a);
+  put_word(b, 0x14, w10);
+  put_word(b, 0x18, 0xE9000000);
+  put_word(b, 0x1C, entry - 0x20);
+  put_word(b, 0x20, heap_start);
   return b;
 }
 

@@ -38,8 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
         SizeCase{"1b", 1},     // a digit too big ends the number, no suffix
         SizeCase{"0b12k", 1},  // '2' in binary ends it as value 2, not 'k'
         SizeCase{"09k", 0},    // likewise in octal
-        SizeCase{"0", 0}, SizeCase{"0k", 0}, SizeCase{"0x", 0},
-        SizeCase{"0xk", 0}, SizeCase{"-", 0}, SizeCase{"--5", 0},
+        SizeCase{"0k", 0}, SizeCase{"0x", 0}, SizeCase{"0xk", 0},
+        SizeCase{"-", 0}, SizeCase{"--5", 0},
         SizeCase{"4095m", static_cast<int32_t>(0xFFF00000u)},
         SizeCase{"4294967295", -1}, SizeCase{"0xFFFFFFFF", -1},
         SizeCase{"0x100000000", 0}, SizeCase{"3g", -0x40000000},

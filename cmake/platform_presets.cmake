@@ -1,0 +1,42 @@
+# Writes the presets of the platforms in cmake/platforms.txt, which
+# CMakePresets.json includes: run after changing the table (a test checks
+# the file is current).
+#   cmake [-DOUT=file] -P cmake/platform_presets.cmake
+include(${CMAKE_CURRENT_LIST_DIR}/platforms.cmake)
+if(NOT OUT)
+  set(OUT ${CMAKE_CURRENT_LIST_DIR}/platform-presets.json)
+endif()
+
+set(configure "")
+set(build "")
+set(workflow "")
+set(package "")
+foreach(name ${KRELT_PLATFORMS})
+  # The family's hidden preset (cmake/base-presets.json) does the rest.
+  list(APPEND configure "    {\"name\": \"${name}\", \"inherits\": \"${KRELT_FAMILY_${name}}\", \"displayName\": \"krelt and krelt-info for ${KRELT_TRIPLE_${name}}\"}")
+  list(APPEND build "    {\"name\": \"${name}\", \"configurePreset\": \"${name}\"}")
+  list(APPEND workflow "    {\"name\": \"${name}\", \"steps\": [{\"type\": \"configure\", \"name\": \"${name}\"}, {\"type\": \"build\", \"name\": \"${name}\"}]}")
+  if(NOT KRELT_DEBIAN_${name} STREQUAL "-")
+    list(APPEND package "    {\"name\": \"${name}\", \"inherits\": \"debian\", \"configurePreset\": \"${name}\"}")
+  endif()
+endforeach()
+foreach(section configure build workflow package)
+  list(JOIN ${section} ",\n" ${section})
+endforeach()
+file(WRITE ${OUT} "{
+  \"version\": 6,
+  \"include\": [\"base-presets.json\"],
+  \"configurePresets\": [
+${configure}
+  ],
+  \"buildPresets\": [
+${build}
+  ],
+  \"workflowPresets\": [
+${workflow}
+  ],
+  \"packagePresets\": [
+${package}
+  ]
+}
+")
