@@ -144,6 +144,10 @@ Created create_beside(Stream* stream, const Output& out) {
   char* temporary = stream->names + PLATFORM_PATH_MAX;
   for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
     if (!temporary_name(stream->target, attempt, temporary)) break;
+    // Named for cleanup before it exists, so that no moment is left in
+    // which an interruption would leave it; a name that turns out to be
+    // taken can only be one a killed run of the same process id left.
+    platform_on_interrupt(temporary, INVALID_HANDLE_VALUE, FALSE, nullptr);
     const HANDLE handle =
         CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -158,6 +162,7 @@ Created create_beside(Stream* stream, const Output& out) {
                  : NOT_CREATED;
     }
     const DWORD error = GetLastError();
+    platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE, nullptr);
     if (folder_refuses(error)) return FOLDER_REFUSES;
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
