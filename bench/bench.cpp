@@ -1,9 +1,10 @@
-// krelt against cp: paired wall times, krelt's peak RSS, and the system
+// krelt against cp and against the safe floor (floor.cpp: the least a safe
+// replacement must do): paired wall times, krelt's peak RSS, and the system
 // calls krelt makes on the image files. Prints one Markdown table. A run
 // takes about a millisecond, too little to pair one against one, so each
 // sample is a batch of runs, timed together.
 //
-//   krelt_bench KRELT MAKE_SAMPLE WORKDIR [PAIRS [RUNS_PER_SAMPLE]]
+//   krelt_bench KRELT FLOOR MAKE_SAMPLE WORKDIR [PAIRS [RUNS_PER_SAMPLE]]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -103,9 +104,9 @@ std::pair<int, int> count_io(const std::string& krelt, const std::string& in,
 }
 
 // Every system call of one run, by name, in the order first made.
-std::string call_summary(const std::string& krelt, const std::string& in,
+std::string call_summary(const std::string& program, const std::string& in,
                          const std::string& out, const std::string& log) {
-  const std::string command = "strace -qq -o " + log + " " + krelt + " " +
+  const std::string command = "strace -qq -o " + log + " " + program + " " +
                               in + " " + out + " 64k > /dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return "n/a";
   std::ifstream f(log);
@@ -130,62 +131,82 @@ std::string call_summary(const std::string& krelt, const std::string& in,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
+  if (argc < 5) {
     std::fprintf(stderr,
-                 "usage: krelt_bench KRELT MAKE_SAMPLE WORKDIR [PAIRS "
+                 "usage: krelt_bench KRELT FLOOR MAKE_SAMPLE WORKDIR [PAIRS "
                  "[RUNS_PER_SAMPLE]]\n");
     return 2;
   }
-  const std::string krelt = argv[1], make_sample = argv[2], dir = argv[3];
-  const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 21;
-  const int batch = argc > 5 ? std::max(1, std::atoi(argv[5])) : 100;
+  const std::string krelt = argv[1], floor = argv[2], make_sample = argv[3],
+                    dir = argv[4];
+  const int runs = argc > 5 ? std::max(1, std::atoi(argv[5])) : 21;
+  const int batch = argc > 6 ? std::max(1, std::atoi(argv[6])) : 100;
   const bool have_strace = std::system("command -v strace > /dev/null") == 0;
 
   std::printf(
       "| image | krelt median per run | cp median per run "
-      "| krelt/cp (median of pairs) "
+      "| floor median per run | krelt/cp (median of pairs) "
+      "| krelt/floor (median of pairs) "
       "| krelt peak RSS | read calls on input | write calls on output |\n");
-  std::printf("|---|---|---|---|---|---|---|\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|\n");
   const std::vector<std::pair<const char*, long>> sizes = {
       {"4 KiB", 4096},
       {"64 KiB", 65536},
       {"1 MiB", 1 << 20},
       {"4 MiB - 1", (1 << 22) - 1}};
+  const std::string floor_out = dir + "/floor.v";
   bool all_converted = true;
+  std::map<std::string, double> floor_ratio;  // by label
   for (const auto& [label, size] : sizes) {
     const std::string in = dir + "/in.bim", out = dir + "/out.v",
                       copy = dir + "/copy.v";
     if (run({make_sample, in, std::to_string(size)}).code != 0) return 1;
-    std::vector<double> krelt_times, cp_times, ratios;
+    std::vector<double> krelt_times, cp_times, floor_times, cp_ratios,
+        floor_ratios;
     long rss = 0;
     for (int i = -2; i < runs; ++i) {  // two rounds of warm-up
-      // Alternate which goes first, so neither always meets a warmer cache.
-      Sample k, c;
+      // krelt in the middle, one yardstick either side, swapped each round:
+      // in both pairs (krelt, cp) and (krelt, floor) each goes first half
+      // the time, so neither always meets a warmer cache.
+      Sample k, c, f;
       if (i % 2 == 0) {
-        k = run_batch({krelt, in, out, "64k"}, batch);
         c = run_batch({"cp", in, copy}, batch);
+        k = run_batch({krelt, in, out, "64k"}, batch);
+        f = run_batch({floor, in, floor_out, "64k"}, batch);
       } else {
-        c = run_batch({"cp", in, copy}, batch);
+        f = run_batch({floor, in, floor_out, "64k"}, batch);
         k = run_batch({krelt, in, out, "64k"}, batch);
+        c = run_batch({"cp", in, copy}, batch);
       }
-      if (k.code != 0) all_converted = false;
+      if (k.code != 0 || f.code != 0) all_converted = false;
       if (i < 0) continue;
       krelt_times.push_back(k.seconds);
       cp_times.push_back(c.seconds);
-      ratios.push_back(k.seconds / c.seconds);
+      floor_times.push_back(f.seconds);
+      cp_ratios.push_back(k.seconds / c.seconds);
+      floor_ratios.push_back(k.seconds / f.seconds);
       rss = std::max(rss, k.max_rss_kib);
     }
+    floor_ratio[label] = median(floor_ratios);
     std::string reads = "n/a", writes = "n/a";
     if (have_strace) {
       const auto [r, w] = count_io(krelt, in, out, dir + "/strace.log");
       reads = std::to_string(r);
       writes = std::to_string(w);
     }
-    std::printf("| %s | %.3f ms | %.3f ms | %.3f | %ld KiB | %s | %s |\n",
-                label, median(krelt_times) * 1e3 / batch,
-                median(cp_times) * 1e3 / batch,
-                median(ratios), rss, reads.c_str(), writes.c_str());
+    std::printf(
+        "| %s | %.3f ms | %.3f ms | %.3f ms | %.3f | %.3f | %ld KiB | %s | %s "
+        "|\n",
+        label, median(krelt_times) * 1e3 / batch,
+        median(cp_times) * 1e3 / batch, median(floor_times) * 1e3 / batch,
+        median(cp_ratios), floor_ratio[label], rss, reads.c_str(),
+        writes.c_str());
   }
+  const double small = floor_ratio["4 KiB"], large = floor_ratio["4 MiB - 1"];
+  std::printf(
+      "\nTarget krelt/floor <= 1.05 at 4 KiB and 4 MiB - 1: %s "
+      "(%.3f, %.3f).\n",
+      small <= 1.05 && large <= 1.05 ? "met" : "not met", small, large);
   const Sample baseline = run({krelt});
   std::printf(
       "\nBaseline peak RSS (too few arguments): %ld KiB; "
@@ -194,10 +215,14 @@ int main(int argc, char** argv) {
       have_strace ? "" : " (install strace for the call counts)");
   if (have_strace) {
     // Over an existing output, the usual case in a build.
-    std::printf("System calls of one run: %s\n",
-                call_summary(krelt, dir + "/in.bim", dir + "/out.v",
-                             dir + "/calls.log")
-                    .c_str());
+    std::printf(
+        "System calls of one run: %s\n",
+        call_summary(krelt, dir + "/in.bim", dir + "/out.v", dir + "/calls.log")
+            .c_str());
+    std::printf(
+        "System calls of one floor run: %s\n",
+        call_summary(floor, dir + "/in.bim", floor_out, dir + "/calls.log")
+            .c_str());
   }
   return all_converted ? 0 : 1;
 }
