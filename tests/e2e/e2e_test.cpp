@@ -1,6 +1,9 @@
 // End-to-end: the real program on real files in a scratch directory.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 #include "end_to_end.h"
 
@@ -134,11 +137,18 @@ TEST_F(EndToEnd, OutputThatCannotBeOpened) {
   EXPECT_TRUE(fs::is_directory(dir / "folder.v"));
 }
 
+// The longest name a folder holds here: Windows programs under Wine take a
+// whole path of at most 259 characters, and the scratch folder is
+// Z:\tmp\krelt-e2e-XXXXXX\ there.
+size_t longest_name() { return is_windows_program() ? 235 : 255; }
+
 // A write that fails (here past a file-size limit, as on a full disk)
 // leaves every file as it was: the image itself when converting in place,
-// also under its other name, and a previous output.
+// also under its other name or a name as long as a name may be, and a
+// previous output.
 TEST_F(EndToEnd, FailedWriteKeepsEveryFile) {
   const Bytes in = image(200000);
+  const std::string long_name(longest_name() - 5, 'n');
   struct Case {
     const char* name;
     Args args;
@@ -149,6 +159,7 @@ TEST_F(EndToEnd, FailedWriteKeepsEveryFile) {
       {"to a new output", {"app.bim", "app.v", "64k"}, false},
       {"in place", {"app.bim", "app.bim", "64k"}, false},
       {"in place, hard-linked", {"other.bim", "other.bim", "64k"}, false},
+      {"in place, a long name", {long_name, long_name, "64k"}, false},
   };
   for (const bool default_sigxfsz : {false, true}) {
     // Wine itself cannot run with SIGXFSZ at its default action.
@@ -158,6 +169,7 @@ TEST_F(EndToEnd, FailedWriteKeepsEveryFile) {
       fs::remove_all(dir);
       fs::create_directory(dir);
       write("app.bim", in);
+      write(long_name, in);
       fs::create_hard_link(dir / "app.bim", dir / "other.bim");
       if (c.previous_output) write("app.v", previous);
       const auto names = names_in(dir);
@@ -165,9 +177,104 @@ TEST_F(EndToEnd, FailedWriteKeepsEveryFile) {
       EXPECT_EQ(names_in(dir), names) << "nothing left behind";
       EXPECT_EQ(read("app.bim"), in);
       EXPECT_EQ(read("other.bim"), in);
+      EXPECT_EQ(read(long_name), in);
       EXPECT_EQ(read("app.v"), c.previous_output ? previous : Bytes());
     }
   }
+}
+
+// Names up to the limits convert, beside the output as any other; a path
+// past them is a write error that touches nothing, never a crash.
+TEST_F(EndToEnd, LongOutputPaths) {
+  const Bytes in = worked_example();
+  const Bytes want = with_header(in, WORKED_HEADER);
+  // A path within a few bytes of the limit of a whole path (4096 on Linux),
+  // so that only a shortened name fits beside it.
+  std::string deep;
+  while (deep.size() < 4077) deep += std::string(250, 'd') + "/";
+  deep.resize(4077);
+  deep.back() = '/';
+  std::string cjk;
+  for (int i = 0; i < 80; ++i) cjk += "\xE6\x97\xA5";  // 80 x U+65E5
+  struct Case {
+    const char* name;
+    std::string path;
+    bool converts;
+    bool posix_only;
+  };
+  const Case cases[] = {
+      {"the longest name", std::string(longest_name(), 'n'), true, false},
+      {"80 CJK characters", cjk, true, false},
+      {"near the limit of a path", deep + "o.v", true, true},
+      {"past the limit of a path",
+       [] {
+         std::string p;
+         for (int i = 0; i < 40000; ++i) p += "x/";
+         return p + "o.v";
+       }(),
+       false, true},
+      {"a folder past the limit of a name",
+       std::string(300, 'f') + "/o.v", false, false},
+  };
+  // Paths past PATH_MAX from the root are reached from the scratch folder,
+  // as the program reaches them.
+  const auto in_dir = [&](const std::string& command) {
+    return std::system(("cd '" + dir.string() + "' && " + command).c_str());
+  };
+  for (const Case& c : cases) {
+    if (c.posix_only && is_windows_program()) continue;
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(in_dir("rm -rf -- *"), 0);
+    write("app.bim", in);
+    const size_t slash = c.path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : c.path.substr(0, slash);
+    if (c.converts) {
+      ASSERT_EQ(in_dir("mkdir -p '" + folder + "'"), 0);
+    }
+    for (const bool in_place : {false, true}) {
+      if (in_place && !c.converts) continue;
+      if (in_place) {
+        ASSERT_EQ(in_dir("cp app.bim '" + c.path + "'"), 0);
+      }
+      const Args args = {in_place ? c.path : "app.bim", c.path, "64k", "1m"};
+      if (!c.converts) {
+        expect_failure(run(args), WRITE_ERROR);
+        EXPECT_EQ(names_in(dir), std::set<std::string>{"app.bim"});
+        continue;
+      }
+      const Result r = run(args);
+      EXPECT_EQ(r.code, 0) << r.out;
+      write("want.v", want);
+      EXPECT_EQ(in_dir("cmp -s want.v '" + c.path + "'"), 0);
+      // Nothing beside it: the output alone, or with the image and want.v.
+      EXPECT_EQ(in_dir("test $(ls -A '" + folder + "' | wc -l) -eq " +
+                       (slash == std::string::npos ? "3" : "1")),
+                0);
+      fs::remove(dir / "want.v");
+    }
+  }
+  ASSERT_EQ(in_dir("rm -rf -- *"), 0);
+}
+
+// A file the program may not write is refused, as on Windows, and kept;
+// root may write any file on POSIX, and then keeps its mode.
+TEST_F(EndToEnd, ReadOnlyOutput) {
+  const Bytes in = worked_example();
+  write("app.bim", in);
+  write("app.v", previous);
+  fs::permissions(dir / "app.v", fs::perms(0444));
+  const bool refused = is_windows_program() || geteuid() != 0;
+  const Result r = run({"app.bim", "app.v", "64k", "1m"});
+  if (refused) {
+    expect_failure(r, WRITE_ERROR);
+    EXPECT_EQ(read("app.v"), previous);
+  } else {
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(read("app.v"), with_header(in, WORKED_HEADER));
+  }
+  EXPECT_EQ(fs::status(dir / "app.v").permissions(), fs::perms(0444));
+  EXPECT_EQ(names_in(dir).size(), 2u);
 }
 
 // make -j: runs reading one image and runs writing one output, at once,

@@ -32,8 +32,9 @@ std::string drain(int fd) {
 
 namespace {
 
-Args command_for(const std::string& program, const Args& args) {
-  Args command;
+Args command_for(const std::string& program, const Args& args,
+                 const RunOptions& options) {
+  Args command = options.prefix;
   std::istringstream runner(env("KRELT_RUNNER"));
   for (std::string word; runner >> word;) command.push_back(word);
   command.push_back(fs::absolute(program).string());
@@ -41,10 +42,26 @@ Args command_for(const std::string& program, const Args& args) {
   return command;
 }
 
+void set_limit(int resource, rlim_t value) {
+  const rlimit limit = {value, value};
+  setrlimit(resource, &limit);
+}
+
 // In the child: enters dir and runs the command, never returns.
-[[noreturn]] void exec_in(const fs::path& dir, Args command) {
+[[noreturn]] void exec_in(const fs::path& dir, Args command,
+                          const RunOptions& options) {
   const int null_in = open("/dev/null", O_RDONLY);
   dup2(null_in, 0);
+  // A signal that dumps core leaves no file in the scratch folder.
+  set_limit(RLIMIT_CORE, 0);
+  if (options.file_size_limit != 0) {
+    signal(SIGXFSZ, options.default_sigxfsz ? SIG_DFL : SIG_IGN);
+    set_limit(RLIMIT_FSIZE, options.file_size_limit);
+  }
+  if (options.address_space_limit != 0) {
+    set_limit(RLIMIT_AS, options.address_space_limit);
+  }
+  if (options.stack_limit != 0) set_limit(RLIMIT_STACK, options.stack_limit);
   if (chdir(dir.c_str()) != 0) _exit(126);
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
@@ -62,21 +79,21 @@ int wait_program(pid_t pid) {
 }
 
 pid_t start_program(const std::string& program, const fs::path& dir,
-                    const Args& args) {
-  const Args command = command_for(program, args);
+                    const Args& args, const RunOptions& options) {
+  const Args command = command_for(program, args, options);
   const pid_t pid = fork();
   if (pid == 0) {
     const int null_out = open("/dev/null", O_WRONLY);
     dup2(null_out, 1);
     dup2(null_out, 2);
-    exec_in(dir, command);
+    exec_in(dir, command, options);
   }
   return pid;
 }
 
 Result run_program(const std::string& program, const fs::path& dir,
                    const Args& args, const RunOptions& options) {
-  const Args command = command_for(program, args);
+  const Args command = command_for(program, args, options);
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return {};
   if (options.closed_stdout) close(out[0]);
@@ -88,12 +105,7 @@ Result run_program(const std::string& program, const fs::path& dir,
     close(err[0]);
     // The test runner may ignore SIGPIPE; a program must meet its default.
     signal(SIGPIPE, SIG_DFL);
-    if (options.file_size_limit != 0) {
-      signal(SIGXFSZ, options.default_sigxfsz ? SIG_DFL : SIG_IGN);
-      const rlimit limit = {options.file_size_limit, options.file_size_limit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    exec_in(dir, command);
+    exec_in(dir, command, options);
   }
   close(out[1]);
   close(err[1]);

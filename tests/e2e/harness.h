@@ -38,6 +38,11 @@ struct RunOptions {
   bool default_sigxfsz = false;
   // Standard output is a pipe nobody reads any more.
   bool closed_stdout = false;
+  // > 0: limits of the address space and the stack, in bytes.
+  rlim_t address_space_limit = 0;
+  rlim_t stack_limit = 0;
+  // Words put before the runner, e.g. setpriv to run as another user.
+  std::vector<std::string> prefix = {};
 };
 
 // Runs program (through KRELT_RUNNER) with args in dir.
@@ -47,7 +52,7 @@ Result run_program(const std::string& program, const fs::path& dir,
 // Starts program (through KRELT_RUNNER) in dir with its output discarded;
 // wait_program gives its exit code, or 128 + the signal that ended it.
 pid_t start_program(const std::string& program, const fs::path& dir,
-                    const Args& args);
+                    const Args& args, const RunOptions& options = {});
 int wait_program(pid_t pid);
 
 // Whether the program under test is a Windows build.
