@@ -213,8 +213,8 @@ TEST_F(EndToEnd, LongOutputPaths) {
          return p + "o.v";
        }(),
        false, true},
-      {"a folder past the limit of a name",
-       std::string(300, 'f') + "/o.v", false, false},
+      {"a folder past the limit of a name", std::string(300, 'f') + "/o.v",
+       false, false},
   };
   // Paths past PATH_MAX from the root are reached from the scratch folder,
   // as the program reaches them.

@@ -2,12 +2,14 @@
 // permissions, devices as outputs, readers and signals.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <iostream>
 #include <random>
 #include <thread>
@@ -20,28 +22,107 @@ using namespace e2e;
 
 using PosixOnly = EndToEnd;
 
-TEST_F(PosixOnly, LinkedOutputKeepsTheLinkAndPermissions) {
+// Whether tests may run the program as other users (setpriv as root).
+bool can_change_user() {
+  return geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0;
+}
+
+RunOptions as_user(uid_t uid, gid_t gid, const std::string& groups = "") {
+  RunOptions options;
+  options.prefix = {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
+                    "--regid=" + std::to_string(gid),
+                    groups.empty() ? "--clear-groups" : "--groups=" + groups};
+  return options;
+}
+
+struct stat stat_of(const fs::path& path) {
+  struct stat st = {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+// What the output path names, made in the scratch folder: a link is kept,
+// whatever it leads to; a device or pipe is written as it is and stays.
+TEST_F(PosixOnly, LinksAndDevicesAreNeverReplaced) {
   const Bytes in = image(200000);
   write("app.bim", in);
   const Bytes want = converted(in, 65536);
-  fs::create_directory(dir / "real");
-  write("real/app.v", previous);
-  fs::permissions(dir / "real/app.v", fs::perms(0640));
-  fs::create_symlink("real/app.v", dir / "app.v");
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links;  // name, target
+    const char* result;  // the file that receives the output, or ""
+    int code;
+    RunOptions options = {};
+  };
+  RunOptions closed;
+  closed.closed_stdout = true;
+  const Case cases[] = {
+      {"a link to another folder", {{"out.v", "real/app.v"}}, "real/app.v", 0},
+      {"a chain of links",
+       {{"out.v", "mid.v"}, {"mid.v", "real/app.v"}},
+       "real/app.v",
+       0},
+      {"a link to nothing yet", {{"out.v", "real/new.v"}}, "real/new.v", 0},
+      {"a link that fails", {{"out.v", "real/app.v"}}, "", 1, {100000}},
+      {"a link to nothing that fails",
+       {{"out.v", "real/new.v"}},
+       "",
+       1,
+       {100000}},
+      {"/dev/null", {{"out.v", "/dev/null"}}, "", 0},
+      {"/dev/full", {{"out.v", "/dev/full"}}, "", 1},
+      {"standard output", {{"out.v", "/proc/self/fd/1"}}, "", 0},
+      {"a closed standard output",
+       {{"out.v", "/proc/self/fd/1"}},
+       "",
+       1,
+       closed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir / "real");
+    fs::create_directory(dir / "real");
+    write("real/app.v", previous);
+    fs::permissions(dir / "real/app.v", fs::perms(0640));
+    for (const auto& [name, target] : c.links) {
+      fs::remove(dir / name);
+      fs::create_symlink(target, dir / name);
+    }
+    const Result r = run({"app.bim", "out.v", "64k"}, c.options);
+    EXPECT_EQ(r.code, c.code) << r.out;
+    for (const auto& [name, target] : c.links) {
+      EXPECT_TRUE(fs::is_symlink(dir / name)) << name << " is still a link";
+      EXPECT_EQ(fs::read_symlink(dir / name), target);
+    }
+    if (*c.result != 0) {
+      EXPECT_EQ(read(c.result), want);
+      EXPECT_EQ(fs::status(dir / c.result).permissions(),
+                c.result == std::string("real/app.v") ? fs::perms(0640)
+                                                      : fs::perms(0644));
+    }
+    if (c.code == 1 || *c.result == 0) {
+      EXPECT_EQ(read("real/app.v"), previous);
+    }
+    if (c.code == 1) {
+      EXPECT_FALSE(exists("real/new.v")) << "no target made by a failure";
+    }
+    if (std::string(c.name) == "standard output") {
+      EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), want);
+    }
+    EXPECT_EQ(names_in(dir).size(), 3 + c.links.size() - 1)
+        << "nothing beside the link";
+    EXPECT_LE(names_in(dir / "real").size(), 2u) << "nothing beside the target";
+    for (const auto& [name, target] : c.links) fs::remove(dir / name);
+  }
 
-  // A failure leaves the link and its target alone, and nothing beside
-  // either.
-  expect_failure(run({"app.bim", "app.v", "64k"}, {100000}), WRITE_ERROR);
-  EXPECT_TRUE(fs::is_symlink(dir / "app.v"));
-  EXPECT_EQ(read("real/app.v"), previous);
-  EXPECT_EQ(names_in(dir / "real").size(), 1u);
-
-  ASSERT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);
-  EXPECT_TRUE(fs::is_symlink(dir / "app.v"));
-  EXPECT_EQ(read("real/app.v"), want);
-  EXPECT_EQ(fs::status(dir / "real/app.v").permissions(), fs::perms(0640));
-  EXPECT_EQ(names_in(dir).size(), 3u);
-  EXPECT_EQ(names_in(dir / "real").size(), 1u);
+  // A FIFO with a reader at its other end gets the image, and stays.
+  ASSERT_EQ(mkfifo((dir / "fifo.v").c_str(), 0600), 0);
+  Bytes received;
+  std::thread reader([&] { received = read("fifo.v"); });
+  EXPECT_EQ(run({"app.bim", "fifo.v", "64k"}).code, 0);
+  reader.join();
+  EXPECT_EQ(received, want);
+  EXPECT_TRUE(S_ISFIFO(stat_of(dir / "fifo.v").st_mode));
 
   // A new file gets 0666 less the umask.
   const mode_t old_mask = umask(027);
@@ -50,21 +131,99 @@ TEST_F(PosixOnly, LinkedOutputKeepsTheLinkAndPermissions) {
   EXPECT_EQ(fs::status(dir / "new.v").permissions(), fs::perms(0640));
 }
 
-TEST_F(PosixOnly, DevicesAreWrittenDirectly) {
+// The output keeps its owner, group and mode where the user running the
+// program may give them (root: all; a member of its group: the group),
+// with the set-id and sticky bits only where owner and group are kept. A
+// folder that keeps the file (sticky) has it written over in place.
+TEST_F(PosixOnly, OwnerGroupAndModeAreKept) {
+  if (!can_change_user()) GTEST_SKIP() << "needs root and setpriv";
   const Bytes in = worked_example();
-  write("app.bim", in);
-  for (const char* device : {"/dev/null", "/dev/full"}) {
-    const Result r = run({"app.bim", device, "64k"});
-    EXPECT_EQ(r.code, device[5] == 'n' ? 0 : 1) << device;
-    struct stat st;
-    ASSERT_EQ(stat(device, &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode)) << device << " is still a device";
+  const Bytes want = with_header(in, WORKED_HEADER);
+  struct Case {
+    const char* name;
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    mode_t folder_mode;  // the folder is root's, in group 4242
+    RunOptions runner;
+    uid_t owner_after;
+    mode_t mode_after;
+  };
+  const RunOptions root;
+  const RunOptions member = as_user(1002, 1002, "4242");
+  const Case cases[] = {
+      {"another user's private file", 1001, 1001, 0600, 0755, root, 1001, 0600},
+      {"set-id bits, converted by root", 0, 0, 06755, 0755, root, 0, 06755},
+      {"a group member in a shared folder", 1001, 4242, 0660, 0770, member,
+       1002, 0660},
+      {"set-id bits, by a group member", 1001, 4242, 02770, 0770, member, 1002,
+       0770},
+      {"another user's file in a sticky folder", 1001, 4242, 0666, 01777,
+       member, 1001, 0666},
+  };
+  fs::permissions(dir, fs::perms(0755));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir / "shared");
+    fs::create_directory(dir / "shared");
+    ASSERT_EQ(chown((dir / "shared").c_str(), 0, 4242), 0);
+    ASSERT_EQ(chmod((dir / "shared").c_str(), c.folder_mode), 0);
+    write("shared/app.bim", in);
+    write("shared/app.v", previous);
+    const fs::path out = dir / "shared/app.v";
+    ASSERT_EQ(chown(out.c_str(), c.owner, c.group), 0);
+    ASSERT_EQ(chmod(out.c_str(), c.mode), 0);
+    const Result r =
+        run({"shared/app.bim", "shared/app.v", "64k", "1m"}, c.runner);
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read("shared/app.v"), want);
+    const struct stat st = stat_of(out);
+    EXPECT_EQ(st.st_uid, c.owner_after);
+    EXPECT_EQ(st.st_gid, c.group);
+    EXPECT_EQ(st.st_mode & 07777, c.mode_after);
+    EXPECT_EQ(names_in(dir / "shared").size(), 2u);
   }
-  // Standard output is a pipe here: the image arrives through it.
-  const Result r = run({"app.bim", "/dev/stdout", "64k", "1m"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), with_header(in, WORKED_HEADER));
-  EXPECT_EQ(names_in(dir).size(), 1u);
+}
+
+// The file beside a private output is never readable by others, not even
+// for the moment before it gets the output's mode.
+TEST_F(PosixOnly, TheFileBesideIsNeverMoreOpenThanTheOutput) {
+  const Bytes in = image(1 << 20);
+  write("app.bim", in);
+  write("app.v", previous);
+  fs::permissions(dir / "app.v", fs::perms(0600));
+  const int watch = inotify_init1(IN_NONBLOCK);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, dir.c_str(), IN_CREATE), 0);
+  std::atomic<bool> done{false};
+  int seen = 0, open_to_others = 0;
+  std::thread watcher([&] {
+    alignas(inotify_event) char events[4096];
+    while (!done) {
+      const ssize_t n = ::read(watch, events, sizeof events);
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        struct stat st;
+        if (event->len != 0 && std::strstr(event->name, ".krelt-") &&
+            stat((dir / event->name).c_str(), &st) == 0) {
+          ++seen;
+          open_to_others += (st.st_mode & 077) != 0;
+        }
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+  });
+  const mode_t old_mask = umask(0);  // nothing to narrow a careless create
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);
+  }
+  umask(old_mask);
+  done = true;
+  watcher.join();
+  close(watch);
+  EXPECT_GT(seen, 0) << "the files beside were looked at";
+  EXPECT_EQ(open_to_others, 0) << "of " << seen;
+  EXPECT_EQ(fs::status(dir / "app.v").permissions(), fs::perms(0600));
 }
 
 // A reader polling the output sees the old file or the new one, whole.
@@ -99,7 +258,7 @@ TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
   const Bytes want = converted(in, 65536);
   write("app.bim", in);
   std::mt19937 random(12345);
-  const int runs = env("KRELT_RUNNER").empty() ? 60 : 12;
+  const int runs = env("KRELT_RUNNER").empty() ? 72 : 12;
   // Kills land anywhere in a run, however long a run takes here (qemu and
   // valgrind start slowly): up to one and a half clean runs in.
   const auto start = std::chrono::steady_clock::now();
@@ -108,11 +267,13 @@ TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
                             std::chrono::steady_clock::now() - start)
                             .count();
   std::uniform_int_distribution<long> delay(0, clean_us * 3 / 2);
-  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  // Every signal that ends a process by default and may come from outside.
+  const int signals[] = {SIGTERM, SIGINT,    SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
+                         SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,   SIGPWR};
   int killed = 0;
   for (int i = 0; i < runs; ++i) {
     write("app.v", previous);
-    const int sig = signals[i % 3];
+    const int sig = signals[i % (sizeof signals / sizeof *signals)];
     const pid_t pid =
         start_program(env("KRELT_PROGRAM"), dir, {"app.bim", "app.v", "64k"});
     usleep(static_cast<useconds_t>(delay(random)));
@@ -139,32 +300,64 @@ TEST_F(PosixOnly, DoubleQuoteInAnArgumentIsRefused) {
   EXPECT_FALSE(exists("ab.v"));
 }
 
-// Where nothing can be created beside the output (a folder the user may
-// not write, holding an output they may), the output is written directly.
-TEST_F(PosixOnly, OutputInAFolderNobodyMayWriteIsWrittenDirectly) {
-  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
-    GTEST_SKIP() << "needs root and setpriv (util-linux) to run as nobody";
-  }
+// Where the folder takes no new file but the output may be written, the
+// output is written over in place, never emptied first: a failure leaves
+// the image whole, and a different output emptied (the folder keeps it).
+TEST_F(PosixOnly, AFolderThatTakesNoNewFileHasTheOutputWrittenOver) {
+  if (!can_change_user()) GTEST_SKIP() << "needs root and setpriv";
   const uid_t nobody = 65534;
+  const Bytes in = image(200000);
+  const Bytes want = converted(in, 65536);
+  struct Case {
+    const char* name;
+    const char* output;
+    rlim_t file_size_limit;
+    int code;
+    Bytes after;
+  };
+  const Case cases[] = {
+      {"over a previous output", "locked/app.v", 0, 0, want},
+      {"in place", "locked/app.bim", 0, 0, want},
+      {"over a previous output, failing", "locked/app.v", 100000, 1, {}},
+      {"in place, failing", "locked/app.bim", 100000, 1, want},
+  };
   fs::permissions(dir, fs::perms(0755));
-  fs::create_directory(dir / "locked");
-  const Bytes in = worked_example();
-  write("locked/app.bim", in);
-  write("locked/app.v", previous);
-  ASSERT_EQ(chown((dir / "locked/app.v").c_str(), nobody, nobody), 0);
-  fs::permissions(dir / "locked", fs::perms(0755));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir / "locked");
+    fs::create_directory(dir / "locked");
+    write("locked/app.bim", in);
+    write("locked/app.v", previous);
+    for (const char* name : {"locked/app.bim", "locked/app.v"}) {
+      ASSERT_EQ(chown((dir / name).c_str(), nobody, nobody), 0);
+    }
+    RunOptions options = as_user(nobody, nobody);
+    options.file_size_limit = c.file_size_limit;
+    const Result r = run({"locked/app.bim", c.output, "64k"}, options);
+    EXPECT_EQ(r.code, c.code) << r.out;
+    EXPECT_EQ(read(c.output), c.after);
+    if (std::string(c.output) != "locked/app.bim") {
+      EXPECT_EQ(read("locked/app.bim"), in);
+    }
+    EXPECT_EQ(names_in(dir / "locked").size(), 2u);
+  }
+}
 
-  const std::string runner = env("KRELT_RUNNER");
-  setenv(
-      "KRELT_RUNNER",
-      ("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " + runner)
-          .c_str(),
-      1);
-  const Result r = run({"locked/app.bim", "locked/app.v", "64k", "1m"});
-  setenv("KRELT_RUNNER", runner.c_str(), 1);
-  EXPECT_EQ(r.code, 0) << r.out;
-  EXPECT_EQ(read("locked/app.v"), with_header(in, WORKED_HEADER));
-  EXPECT_EQ(names_in(dir / "locked").size(), 2u);
+// Limits on memory give a message and exit 1, never a signal.
+TEST_F(PosixOnly, ResourceLimitsGiveAMessageNotASignal) {
+  if (!env("KRELT_RUNNER").empty()) {
+    GTEST_SKIP() << "a runner (valgrind, qemu) needs more than the program";
+  }
+  write("app.bim", worked_example());
+  RunOptions little_memory, little_stack;
+  // Enough for the C library to start, not for the 4 MiB image. Below 16
+  // KiB of stack the kernel's random offset of the stack top alone ends
+  // most programs (/bin/true too) before they start.
+  little_memory.address_space_limit = 2000 << 10;
+  little_stack.stack_limit = 16 << 10;
+  expect_failure(run({"app.bim", "a.v", "64k"}, little_memory), READ_ERROR);
+  EXPECT_FALSE(exists("a.v"));
+  EXPECT_EQ(run({"app.bim", "b.v", "64k"}, little_stack).code, 0);
 }
 
 // krelt-info reads what krelt reads: a FIFO, a /proc file, and reports a
