@@ -1,6 +1,12 @@
 // What only the real Windows platform shows: the runtime splitting the
 // command line that GetCommandLineA really returns, including lines that
 // no argv quoting can make (they are started through the spawn helper).
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <random>
 #include <sstream>
 
 #include "harness.h"
@@ -121,6 +127,46 @@ TEST_F(WindowsCommandLine, UnicodeFileNames) {
   EXPECT_EQ(missing.code, 1);
   EXPECT_EQ(missing.out, READ_ERROR);
   EXPECT_FALSE(exists("無い.v"));
+}
+
+// Ctrl+C (Wine turns SIGINT into the console event) at a random moment:
+// the console control handler removes the file beside the output, and the
+// output is the old one or the new one.
+TEST_F(WindowsCommandLine, InterruptedRunsLeaveNothingBehind) {
+  Bytes in = image(0x3FFFFF);
+  put_word(in, 0x18, 0x24);
+  write("app.bim", in);
+  const auto names = names_in(dir);
+  ASSERT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);  // Wine warmed up
+  const Bytes want = read("app.v");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);
+  const auto clean_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+  std::mt19937 random(4242);
+  std::uniform_int_distribution<long> delay(0, clean_us);
+  int interrupted = 0;
+  for (int i = 0; i < 12; ++i) {
+    write("app.v", {'o', 'l', 'd'});
+    const pid_t pid =
+        start_program(env("KRELT_PROGRAM"), dir, {"app.bim", "app.v", "64k"});
+    usleep(static_cast<useconds_t>(delay(random)));
+    kill(pid, SIGINT);
+    const int code = wait_program(pid);
+    SCOPED_TRACE("run " + std::to_string(i) + ", exit " + std::to_string(code));
+    // 0x3A: the low byte of STATUS_CONTROL_C_EXIT; Wine 8 ends a process
+    // that Ctrl+C stopped with 0.
+    EXPECT_TRUE(code == 0 || code == 0x3A || code == 128 + SIGINT);
+    const Bytes out = read("app.v");
+    interrupted += out != want;
+    EXPECT_TRUE(out == Bytes({'o', 'l', 'd'}) || out == want);
+    auto now = names_in(dir);
+    now.erase("app.v");
+    EXPECT_EQ(now, names) << "nothing left behind";
+  }
+  std::cout << "[ ctrl+c   ] " << interrupted
+            << " of 12 runs stopped before the output was replaced\n";
 }
 
 }  // namespace
