@@ -131,6 +131,24 @@ TEST_F(PosixOnly, LinksAndDevicesAreNeverReplaced) {
   EXPECT_EQ(fs::status(dir / "new.v").permissions(), fs::perms(0640));
 }
 
+// Runs writing one linked output at once all succeed and keep the link;
+// none takes the name of a file another run just replaced for its own.
+TEST_F(PosixOnly, ParallelRunsThroughOneLink) {
+  const Bytes in = image(300000);
+  const Bytes want = converted(in, 65536);
+  write("app.bim", in);
+  fs::create_directory(dir / "real");
+  fs::create_symlink("real/out.v", dir / "out.v");
+  const int rounds = env("KRELT_RUNNER").empty() ? 25 : 3;
+  for (int round = 0; round < rounds; ++round) {
+    const std::vector<Args> runs(4, Args{"app.bim", "out.v", "64k"});
+    for (int code : run_together(runs)) EXPECT_EQ(code, 0);
+    ASSERT_TRUE(fs::is_symlink(dir / "out.v")) << "round " << round;
+    EXPECT_EQ(read("real/out.v"), want);
+    EXPECT_EQ(names_in(dir / "real").size(), 1u);
+  }
+}
+
 // The output keeps its owner, group and mode where the user running the
 // program may give them (root: all; a member of its group: the group),
 // with the set-id and sticky bits only where owner and group are kept. A
