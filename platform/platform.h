@@ -161,9 +161,7 @@ BOOL platform_keep_identity(HANDLE file, LPCSTR like);
 // What the process undoes when an interruption ends it (a signal on POSIX;
 // Ctrl+C, Ctrl+Break or a closed console on Windows): the file at `path`,
 // open as `file`, is deleted, or emptied when `empty_if_kept` and its
-// folder refuses the deletion; and the file at `also` (may be null) is
-// deleted. A null path clears it all. The paths must stay valid until
-// they are cleared.
-void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept,
-                           LPCSTR also);
+// folder refuses the deletion. A null path clears it. path must stay
+// valid until it is cleared.
+void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept);
 }

@@ -147,7 +147,7 @@ Created create_beside(Stream* stream, const Output& out) {
     // Named for cleanup before it exists, so that no moment is left in
     // which an interruption would leave it; a name that turns out to be
     // taken can only be one a killed run of the same process id left.
-    platform_on_interrupt(temporary, INVALID_HANDLE_VALUE, FALSE, nullptr);
+    platform_on_interrupt(temporary, INVALID_HANDLE_VALUE, FALSE);
     const HANDLE handle =
         CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -155,35 +155,37 @@ Created create_beside(Stream* stream, const Output& out) {
       stream->handle = handle;
       stream->written = temporary;
       stream->flags |= STREAM_BESIDE | STREAM_UNDO;
-      platform_on_interrupt(temporary, handle, FALSE, nullptr);
+      platform_on_interrupt(temporary, handle, FALSE);
       return platform_keep_identity(
                  handle, out.kind == KIND_FILE ? stream->target : nullptr)
                  ? CREATED
                  : NOT_CREATED;
     }
     const DWORD error = GetLastError();
-    platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE, nullptr);
+    platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE);
     if (folder_refuses(error)) return FOLDER_REFUSES;
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
   return NOT_CREATED;
 }
 
+// Opens the target for writing as it is (never emptied): true when it opened.
+bool open_target(Stream* stream, DWORD disposition) {
+  stream->handle = CreateFileA(stream->target, GENERIC_WRITE, 0, nullptr,
+                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return stream->handle != INVALID_HANDLE_VALUE;
+}
+
 // Opens the existing target to be written over from its start. Unless it
 // is the image the data came from (which such a write leaves whole), an
-// interruption removes it or, where that is refused, empties it; and it
-// removes `also`, a file the writing comes from.
-bool open_over(Stream* stream, const char* also) {
-  stream->handle = CreateFileA(stream->target, GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (stream->handle == INVALID_HANDLE_VALUE) return false;
+// interruption removes it or, where that is refused, empties it.
+bool open_over(Stream* stream) {
+  if (!open_target(stream, OPEN_EXISTING)) return false;
   stream->flags |= STREAM_OVER;
   if ((stream->flags & STREAM_SOURCE) == 0) {
     stream->flags |= STREAM_UNDO;
     stream->written = stream->target;
-    platform_on_interrupt(stream->target, stream->handle, TRUE, also);
-  } else if (also != nullptr) {
-    platform_on_interrupt(also, INVALID_HANDLE_VALUE, FALSE, nullptr);
+    platform_on_interrupt(stream->target, stream->handle, TRUE);
   }
   return true;
 }
@@ -191,10 +193,8 @@ bool open_over(Stream* stream, const char* also) {
 // A link to nothing: its target is created, as opening the link would, and
 // written directly; only a file this run made is removed on failure. False
 // with `again` when somebody else made it meanwhile.
-bool open_dangling(Stream* stream, const char* path, bool* again) {
-  stream->handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (stream->handle == INVALID_HANDLE_VALUE) return false;
+bool open_dangling(Stream* stream, bool* again) {
+  if (!open_target(stream, OPEN_ALWAYS)) return false;
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(stream->handle);
     stream->handle = INVALID_HANDLE_VALUE;
@@ -206,7 +206,7 @@ bool open_dangling(Stream* stream, const char* path, bool* again) {
       GetFinalPathNameByHandleA(stream->handle, made, PLATFORM_PATH_MAX, 0);
   stream->flags |= STREAM_OVER | STREAM_UNDO;
   if (n != 0 && n < PLATFORM_PATH_MAX) stream->written = made;
-  platform_on_interrupt(stream->written, stream->handle, TRUE, nullptr);
+  platform_on_interrupt(stream->written, stream->handle, TRUE);
   return true;
 }
 
@@ -233,7 +233,7 @@ bool finish_over(Stream* stream, bool ok) {
     return false;
   }
   // Whole now: an interruption from here on must leave it.
-  platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE, nullptr);
+  platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE);
   if (CloseHandle(stream->handle) == 0) {
     undo(stream, true);
     return false;
@@ -242,7 +242,7 @@ bool finish_over(Stream* stream, bool ok) {
 }
 
 void free_replacement(Stream* stream) {
-  platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE, nullptr);
+  platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE);
   if (stream->names != nullptr) heap_free(stream->names);
   heap_free(stream);
 }
@@ -265,35 +265,38 @@ DWORD rename_into_place(const Stream* stream) {
 }
 
 // The folder refused the rename (a sticky folder, say) but the target may
-// still be written: the file beside is copied over it from the start and
-// then removed. A failed copy is undone as any write over the target is.
+// still be written: the file beside is read back whole and removed, then
+// written over the target from its start, undone as any such write.
 bool copy_over(Stream* stream) {
   const char* beside = stream->written;
   stream->written = nullptr;
   stream->flags &= ~(STREAM_BESIDE | STREAM_UNDO);
-  char* chunk = static_cast<char*>(heap_alloc(COPY_CHUNK));
   const HANDLE from =
-      CreateFileA(beside, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  // Exactly what was written is copied: a read that delivers less before
-  // then has failed, whatever it says.
+      CreateFileA(beside, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
   BY_HANDLE_FILE_INFORMATION info;
-  const bool opened = chunk != nullptr && from != INVALID_HANDLE_VALUE &&
-                      GetFileInformationByHandle(from, &info) &&
-                      info.nFileSizeHigh == 0 && open_over(stream, beside);
-  bool ok = opened;
-  for (DWORD left = opened ? info.nFileSizeLow : 0; ok && left > 0;) {
-    const DWORD want = left < COPY_CHUNK ? left : COPY_CHUNK;
-    DWORD got = 0, put = 0;
-    ok = ReadFile(from, chunk, want, &got, nullptr) != 0 && got == want &&
-         WriteFile(stream->handle, chunk, got, &put, nullptr) != 0 &&
-         put == got;
-    left -= want;
-  }
+  char* data = nullptr;
+  DWORD got = 0;
+  // Exactly what was written: a read that delivers less has failed.
+  bool ok = from != INVALID_HANDLE_VALUE &&
+            GetFileInformationByHandle(from, &info) &&
+            info.nFileSizeHigh == 0 &&
+            (data = static_cast<char*>(heap_alloc(info.nFileSizeLow + 1))) !=
+                nullptr &&
+            ReadFile(from, data, info.nFileSizeLow, &got, nullptr) &&
+            got == info.nFileSizeLow;
   if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
-  if (chunk != nullptr) heap_free(chunk);
   DeleteFileA(beside);
-  return opened && finish_over(stream, ok);
+  DWORD put = 0;
+  if (ok && open_over(stream)) {
+    ok = finish_over(
+        stream,
+        WriteFile(stream->handle, data, got, &put, nullptr) != 0 && put == got);
+  } else {
+    ok = false;
+  }
+  if (data != nullptr) heap_free(data);
+  return ok;
 }
 
 }  // namespace
@@ -333,7 +336,7 @@ Stream* stream_replace(const char* path, const char* mode,
             opened = true;
             break;
           case FOLDER_REFUSES:
-            opened = out.kind == KIND_FILE && open_over(stream, nullptr);
+            opened = out.kind == KIND_FILE && open_over(stream);
             break;
           case NOT_CREATED:
             break;
@@ -341,13 +344,10 @@ Stream* stream_replace(const char* path, const char* mode,
         break;
       case KIND_DEVICE:
         // Written as it is, never created, emptied, removed or renamed.
-        stream->handle =
-            CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-        opened = stream->handle != INVALID_HANDLE_VALUE;
+        opened = open_target(stream, OPEN_EXISTING);
         break;
       case KIND_DANGLING:
-        opened = open_dangling(stream, path, &again);
+        opened = open_dangling(stream, &again);
         break;
       case KIND_AGAIN:
       case KIND_REFUSED:

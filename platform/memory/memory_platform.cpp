@@ -46,7 +46,6 @@ struct Interrupt {
   std::string path;
   HANDLE file = INVALID_HANDLE_VALUE;
   bool empty = false;
-  std::string also;
 } interrupt;
 
 std::string folder_of(const std::string& name) {
@@ -160,9 +159,6 @@ void die_interrupted() {
       the_state.files.erase(interrupt.path);
     } else if (interrupt.empty && the_state.files.count(name)) {
       the_state.files[name].clear();
-    }
-    if (!interrupt.also.empty() && may_unlink(interrupt.also)) {
-      the_state.files.erase(interrupt.also);
     }
   }
   open_files.clear();
@@ -443,14 +439,12 @@ BOOL platform_keep_identity(HANDLE handle, LPCSTR like) {
   return TRUE;
 }
 
-void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept,
-                           LPCSTR also) {
+void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept) {
   enter(CALL_ON_INTERRUPT, file, path != nullptr ? path : "");
   interrupt.active = path != nullptr;
   interrupt.path = path != nullptr ? path : "";
   interrupt.file = file;
   interrupt.empty = empty_if_kept != 0;
-  interrupt.also = also != nullptr ? also : "";
 }
 
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE handle, LPSTR path, DWORD size,

@@ -152,7 +152,6 @@ bool may_write(const struct stat& st) {
 
 // What an interruption undoes (platform_on_interrupt).
 const char* volatile interrupt_path;
-const char* volatile interrupt_also;
 volatile int interrupt_fd = -1;
 volatile sig_atomic_t interrupt_empty;
 
@@ -162,8 +161,6 @@ void on_interrupt(int sig) {
       interrupt_fd >= 0) {
     (void)!ftruncate(interrupt_fd, 0);
   }
-  const char* also = interrupt_also;
-  if (path != nullptr && also != nullptr) unlink(also);
   // The handler was reset on entry and the signal is not blocked: the
   // process now dies of it, so the caller sees how it ended.
   raise(sig);
@@ -545,13 +542,11 @@ BOOL platform_keep_identity(HANDLE file, LPCSTR like) {
   return fchmod(fd, mode) == 0 ? TRUE : fail_errno();
 }
 
-void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept,
-                           LPCSTR also) {
+void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept) {
   interrupt_path = nullptr;
   interrupt_fd =
       path != nullptr && file != INVALID_HANDLE_VALUE ? fd_of(file) : -1;
   interrupt_empty = empty_if_kept;
-  interrupt_also = also;
   interrupt_path = path;
 }
 

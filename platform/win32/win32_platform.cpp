@@ -6,7 +6,6 @@ namespace {
 
 // What an interruption undoes (platform_on_interrupt).
 const char* volatile interrupt_path;
-const char* volatile interrupt_also;
 HANDLE volatile interrupt_file = INVALID_HANDLE_VALUE;
 volatile BOOL interrupt_empty;
 bool handler_installed;
@@ -24,8 +23,6 @@ BOOL WINAPI on_console_event(DWORD) {
     CloseHandle(file);
     DeleteFileA(path);
   }
-  const char* also = interrupt_also;
-  if (path != nullptr && also != nullptr) DeleteFileA(also);
   return FALSE;
 }
 
@@ -37,15 +34,13 @@ extern "C" {
 // of the file it replaces is not carried over.
 BOOL platform_keep_identity(HANDLE, LPCSTR) { return TRUE; }
 
-void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept,
-                           LPCSTR also) {
+void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept) {
   if (!handler_installed && path != nullptr) {
     handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
   }
   interrupt_path = nullptr;
   interrupt_file = file;
   interrupt_empty = empty_if_kept;
-  interrupt_also = also;
   interrupt_path = path;
 }
 
