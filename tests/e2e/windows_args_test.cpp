@@ -129,6 +129,15 @@ TEST_F(WindowsCommandLine, UnicodeFileNames) {
   EXPECT_FALSE(exists("無い.v"));
 }
 
+// Windows devices are written as they are, never created as files.
+TEST_F(WindowsCommandLine, DevicesAreWrittenDirectly) {
+  write("app.bim", worked_example());
+  const auto names = names_in(dir);
+  EXPECT_EQ(run({"app.bim", "NUL", "64k"}).code, 0);
+  EXPECT_EQ(run({"app.bim", "nul.v", "64k"}).code, 0) << "NUL too";
+  EXPECT_EQ(names_in(dir), names);
+}
+
 // Ctrl+C (Wine turns SIGINT into the console event) at a random moment:
 // the console control handler removes the file beside the output, and the
 // output is the old one or the new one.
