@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -62,10 +63,16 @@ void set_limit(int resource, rlim_t value) {
     set_limit(RLIMIT_AS, options.address_space_limit);
   }
   if (options.stack_limit != 0) set_limit(RLIMIT_STACK, options.stack_limit);
+  if (options.open_files_limit != 0) {
+    set_limit(RLIMIT_NOFILE, options.open_files_limit);
+  }
   if (chdir(dir.c_str()) != 0) _exit(126);
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
+  // The program gets the three standard files and nothing else, so a limit
+  // on open files is the program's own.
+  close_range(3, ~0u, 0);
   execvp(argv[0], argv.data());
   _exit(127);
 }
@@ -116,6 +123,23 @@ Result run_program(const std::string& program, const fs::path& dir,
   result.err = drain(err[0]);
   result.code = wait_program(pid);
   return result;
+}
+
+long clean_run_us(const std::string& program, const fs::path& dir,
+                  const Args& args) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(run_program(program, dir, args).code, 0);
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+int interrupted_run(const std::string& program, const fs::path& dir,
+                    const Args& args, int sig, long delay_us) {
+  const pid_t pid = start_program(program, dir, args);
+  usleep(static_cast<useconds_t>(delay_us));
+  kill(pid, sig);
+  return wait_program(pid);
 }
 
 bool is_windows_program() {

@@ -38,9 +38,11 @@ struct RunOptions {
   bool default_sigxfsz = false;
   // Standard output is a pipe nobody reads any more.
   bool closed_stdout = false;
-  // > 0: limits of the address space and the stack, in bytes.
+  // > 0: limits of the address space and the stack, in bytes, and of the
+  // open files.
   rlim_t address_space_limit = 0;
   rlim_t stack_limit = 0;
+  rlim_t open_files_limit = 0;
   // Words put before the runner, e.g. setpriv to run as another user.
   std::vector<std::string> prefix = {};
 };
@@ -54,6 +56,16 @@ Result run_program(const std::string& program, const fs::path& dir,
 pid_t start_program(const std::string& program, const fs::path& dir,
                     const Args& args, const RunOptions& options = {});
 int wait_program(pid_t pid);
+
+// How long a clean run of program takes here, in microseconds (qemu,
+// valgrind and Wine are slow to start).
+long clean_run_us(const std::string& program, const fs::path& dir,
+                  const Args& args);
+
+// Starts program, sends it sig after delay_us and waits: its exit code, or
+// 128 + the signal that ended it.
+int interrupted_run(const std::string& program, const fs::path& dir,
+                    const Args& args, int sig, long delay_us);
 
 // Whether the program under test is a Windows build.
 bool is_windows_program();

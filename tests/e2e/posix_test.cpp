@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <random>
@@ -279,11 +278,8 @@ TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
   const int runs = env("KRELT_RUNNER").empty() ? 72 : 12;
   // Kills land anywhere in a run, however long a run takes here (qemu and
   // valgrind start slowly): up to one and a half clean runs in.
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);
-  const auto clean_us = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
+  const Args args = {"app.bim", "app.v", "64k"};
+  const long clean_us = clean_run_us(env("KRELT_PROGRAM"), dir, args);
   std::uniform_int_distribution<long> delay(0, clean_us * 3 / 2);
   // Every signal that ends a process by default and may come from outside.
   const int signals[] = {SIGTERM, SIGINT,    SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
@@ -292,11 +288,8 @@ TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
   for (int i = 0; i < runs; ++i) {
     write("app.v", previous);
     const int sig = signals[i % (sizeof signals / sizeof *signals)];
-    const pid_t pid =
-        start_program(env("KRELT_PROGRAM"), dir, {"app.bim", "app.v", "64k"});
-    usleep(static_cast<useconds_t>(delay(random)));
-    kill(pid, sig);
-    const int code = wait_program(pid);
+    const int code =
+        interrupted_run(env("KRELT_PROGRAM"), dir, args, sig, delay(random));
     SCOPED_TRACE("run " + std::to_string(i) + ", exit " + std::to_string(code));
     EXPECT_TRUE(code == 0 || code == 128 + sig);
     killed += code == 128 + sig;
@@ -361,13 +354,14 @@ TEST_F(PosixOnly, AFolderThatTakesNoNewFileHasTheOutputWrittenOver) {
   }
 }
 
-// Limits on memory give a message and exit 1, never a signal.
+// Limits on memory give a message and exit 1, never a signal; one file
+// open at a time is all a run needs.
 TEST_F(PosixOnly, ResourceLimitsGiveAMessageNotASignal) {
   if (!env("KRELT_RUNNER").empty()) {
     GTEST_SKIP() << "a runner (valgrind, qemu) needs more than the program";
   }
   write("app.bim", worked_example());
-  RunOptions little_memory, little_stack;
+  RunOptions little_memory, little_stack, four_files, three_files;
   // Enough for the C library to start, not for the 4 MiB image. Below 16
   // KiB of stack the kernel's random offset of the stack top alone ends
   // most programs (/bin/true too) before they start.
@@ -376,6 +370,14 @@ TEST_F(PosixOnly, ResourceLimitsGiveAMessageNotASignal) {
   expect_failure(run({"app.bim", "a.v", "64k"}, little_memory), READ_ERROR);
   EXPECT_FALSE(exists("a.v"));
   EXPECT_EQ(run({"app.bim", "b.v", "64k"}, little_stack).code, 0);
+  four_files.open_files_limit = 4;
+  three_files.open_files_limit = 3;
+  write("c.v", previous);
+  EXPECT_EQ(run({"app.bim", "c.v", "64k"}, four_files).code, 0);
+  write("e.bim", worked_example());
+  EXPECT_EQ(run({"e.bim", "e.bim", "64k"}, four_files).code, 0);
+  expect_failure(run({"app.bim", "d.v", "64k"}, three_files), READ_ERROR);
+  EXPECT_EQ(names_in(dir).size(), 4u);
 }
 
 // krelt-info reads what krelt reads: a FIFO, a /proc file, and reports a

@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -148,21 +147,15 @@ TEST_F(WindowsCommandLine, InterruptedRunsLeaveNothingBehind) {
   const auto names = names_in(dir);
   ASSERT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);  // Wine warmed up
   const Bytes want = read("app.v");
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);
-  const auto clean_us = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
+  const Args args = {"app.bim", "app.v", "64k"};
+  const long clean_us = clean_run_us(env("KRELT_PROGRAM"), dir, args);
   std::mt19937 random(4242);
   std::uniform_int_distribution<long> delay(0, clean_us);
   int interrupted = 0;
   for (int i = 0; i < 12; ++i) {
     write("app.v", {'o', 'l', 'd'});
-    const pid_t pid =
-        start_program(env("KRELT_PROGRAM"), dir, {"app.bim", "app.v", "64k"});
-    usleep(static_cast<useconds_t>(delay(random)));
-    kill(pid, SIGINT);
-    const int code = wait_program(pid);
+    const int code =
+        interrupted_run(env("KRELT_PROGRAM"), dir, args, SIGINT, delay(random));
     SCOPED_TRACE("run " + std::to_string(i) + ", exit " + std::to_string(code));
     // 0x3A: the low byte of STATUS_CONTROL_C_EXIT; Wine 8 ends a process
     // that Ctrl+C stopped with 0.
