@@ -190,19 +190,24 @@ void install_signal_handlers() {
 #endif
 #endif
   };
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = on_interrupt;
+  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  // Blocked while the handlers go in, so that a signal the caller chose to
+  // ignore (nohup, a background job) is never handled in between: it stays
+  // ignored, and one call per signal is enough.
+  sigset_t all, before;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &before);
   for (int sig : endings) {
-    struct sigaction action;
-    // A signal the caller chose to ignore (nohup, a background job) stays
-    // ignored.
-    if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
-      continue;
+    struct sigaction old;
+    if (sigaction(sig, &action, &old) == 0 && old.sa_handler == SIG_IGN) {
+      sigaction(sig, &old, nullptr);
     }
-    memset(&action, 0, sizeof action);
-    action.sa_handler = on_interrupt;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
-    sigemptyset(&action.sa_mask);
-    sigaction(sig, &action, nullptr);
   }
+  sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 }  // namespace
@@ -325,6 +330,11 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
   // A link opened as itself is what it is, not a file to be written.
   if ((flags & O_PATH) && (flags & O_NOFOLLOW)) return handle_of(fd);
 #endif
+  // Made just now, so a new empty file.
+  if (disposition == CREATE_NEW) {
+    last_error = 0;
+    return handle_of(fd);
+  }
   struct stat st;
   bool ok = fstat(fd, &st) == 0;
   if (!ok) fail_errno();
@@ -528,16 +538,15 @@ BOOL platform_keep_identity(HANDLE file, LPCSTR like) {
     umask(mask);
     return fchmod(fd, 0666 & ~mask) == 0 ? TRUE : fail_errno();
   }
-  struct stat old, now;
+  struct stat old;
   if (stat(like, &old) != 0) return fail_errno();
-  // Root keeps both; a member of the file's group keeps the group.
-  if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-    (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-  }
-  if (fstat(fd, &now) != 0) return fail_errno();
+  // Root keeps both; a member of the file's group keeps the group, and the
+  // owner is kept where it is the user's own.
+  const bool same = fchown(fd, old.st_uid, old.st_gid) == 0 ||
+                    (fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0 &&
+                     geteuid() == old.st_uid);
   // setuid, setgid and sticky belong to an owner and group; they are kept
   // only with both, as a copy by anybody else must not gain them.
-  const bool same = now.st_uid == old.st_uid && now.st_gid == old.st_gid;
   const mode_t mode = old.st_mode & (same ? 07777 : 0777);
   return fchmod(fd, mode) == 0 ? TRUE : fail_errno();
 }

@@ -53,6 +53,7 @@ void set_limit(int resource, rlim_t value) {
                           const RunOptions& options) {
   const int null_in = open("/dev/null", O_RDONLY);
   dup2(null_in, 0);
+  if (options.ignored_signal != 0) signal(options.ignored_signal, SIG_IGN);
   // A signal that dumps core leaves no file in the scratch folder.
   set_limit(RLIMIT_CORE, 0);
   if (options.file_size_limit != 0) {
@@ -135,8 +136,9 @@ long clean_run_us(const std::string& program, const fs::path& dir,
 }
 
 int interrupted_run(const std::string& program, const fs::path& dir,
-                    const Args& args, int sig, long delay_us) {
-  const pid_t pid = start_program(program, dir, args);
+                    const Args& args, int sig, long delay_us,
+                    const RunOptions& options) {
+  const pid_t pid = start_program(program, dir, args, options);
   usleep(static_cast<useconds_t>(delay_us));
   kill(pid, sig);
   return wait_program(pid);

@@ -43,6 +43,8 @@ struct RunOptions {
   rlim_t address_space_limit = 0;
   rlim_t stack_limit = 0;
   rlim_t open_files_limit = 0;
+  // > 0: a signal the program starts with ignored, as under nohup.
+  int ignored_signal = 0;
   // Words put before the runner, e.g. setpriv to run as another user.
   std::vector<std::string> prefix = {};
 };
@@ -65,7 +67,8 @@ long clean_run_us(const std::string& program, const fs::path& dir,
 // Starts program, sends it sig after delay_us and waits: its exit code, or
 // 128 + the signal that ended it.
 int interrupted_run(const std::string& program, const fs::path& dir,
-                    const Args& args, int sig, long delay_us);
+                    const Args& args, int sig, long delay_us,
+                    const RunOptions& options = {});
 
 // Whether the program under test is a Windows build.
 bool is_windows_program();

@@ -298,6 +298,15 @@ TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
     EXPECT_EQ(names_in(dir).size(), 2u) << "nothing left behind";
   }
   std::cout << "[ killed   ] " << killed << " of " << runs << " runs\n";
+
+  // A signal the caller ignores (nohup) stays ignored.
+  RunOptions nohup;
+  nohup.ignored_signal = SIGHUP;
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(interrupted_run(env("KRELT_PROGRAM"), dir, args, SIGHUP,
+                              delay(random), nohup),
+              0);
+  }
 }
 
 TEST_F(PosixOnly, DoubleQuoteInAnArgumentIsRefused) {
