@@ -8,6 +8,10 @@
 #   Windows: one folder, as the zip holds it: krelt.exe, krelt-info.exe,
 #   README.txt, LICENSE.txt and the man pages as plain text, with CR LF.
 include(GNUInstallDirs)
+# Folders made by the install get these whatever the umask, so packages
+# made on different machines agree.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE
+    OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(krelt_docs ${CMAKE_BINARY_DIR}/docs)
 set(krelt_doc_files "")
 

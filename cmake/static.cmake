@@ -7,7 +7,8 @@
 # builds, whose runtimes are shared libraries, nor on macOS, which links
 # nothing statically: those link as the system does.
 #
-#   KRELT_MUSL   AUTO: musl where it is installed; ON: required; OFF: glibc
+#   KRELT_MUSL   AUTO: musl where it is installed; ON: required (the
+#                default when CI=true); OFF: glibc
 #
 # Sets KRELT_LIBC (musl, glibc, or system); krelt_shipped_program(NAME
 # APP_OBJECTS) makes one of the programs.
@@ -23,7 +24,11 @@ function(krelt_shipped_program name app_objects)
     VERBATIM)
 endfunction()
 
-set(KRELT_MUSL AUTO CACHE STRING "Link the programs against musl: AUTO, ON or OFF")
+set(musl_default AUTO)
+if("$ENV{CI}" STREQUAL "true")
+  set(musl_default ON)
+endif()
+set(KRELT_MUSL ${musl_default} CACHE STRING "Link the programs against musl: AUTO, ON or OFF")
 set(KRELT_PROGRAM_PLATFORM krelt_platform_posix)
 set(KRELT_PROGRAM_LINK "")
 set(KRELT_LIBC system)
