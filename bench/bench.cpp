@@ -146,10 +146,11 @@ std::string base_name(const std::string& path) {
 int versus(const std::string& a, const std::string& b,
            const std::string& make_sample, const std::string& dir, int runs,
            int batch) {
-  std::printf("| image | %s median per run | %s median per run | %s/%s "
-              "(median of pairs) |\n|---|---|---|---|\n",
-              base_name(a).c_str(), base_name(b).c_str(), base_name(a).c_str(),
-              base_name(b).c_str());
+  std::printf(
+      "| image | %s median per run | %s median per run | %s/%s "
+      "(median of pairs) |\n|---|---|---|---|\n",
+      base_name(a).c_str(), base_name(b).c_str(), base_name(a).c_str(),
+      base_name(b).c_str());
   bool all_converted = true;
   for (const auto& [label, size] : SIZES) {
     const std::string in = dir + "/in.bim", out = dir + "/out.v";

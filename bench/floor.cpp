@@ -7,9 +7,8 @@
 //
 //   krelt_floor IN OUT [ignored...]
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <stdio.h>
+#include <unistd.h>
 
 namespace {
 
