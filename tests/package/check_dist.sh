@@ -16,7 +16,9 @@ cleanup() {
   [ -z "$server" ] || "$server" -k > /dev/null 2>&1 || true
   rm -rf "$scratch"
 }
-. "$source/tools/common.sh"
+# The table of platforms is read from the top of the source tree.
+cd "$source"
+. tools/common.sh
 host_arch=$(dpkg --print-architecture 2>/dev/null || echo -)
 checked=0
 
