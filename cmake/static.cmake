@@ -72,6 +72,8 @@ if(musl_specs)
 elseif(KRELT_MUSL STREQUAL "ON")
   message(FATAL_ERROR "KRELT_MUSL=ON: no musl for ${CMAKE_CXX_COMPILER} "
                       "(apt-get install ${musl_package})")
+elseif(KRELT_MUSL STREQUAL "OFF")
+  message(STATUS "krelt, krelt-info: static glibc (KRELT_MUSL=OFF)")
 else()
   message(STATUS "krelt, krelt-info: static glibc; no musl for this compiler (apt-get install ${musl_package})")
 endif()
