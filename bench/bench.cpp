@@ -5,6 +5,11 @@
 // sample is a batch of runs, timed together.
 //
 //   krelt_bench KRELT FLOOR MAKE_SAMPLE WORKDIR [PAIRS [RUNS_PER_SAMPLE]]
+//
+// Or two builds of krelt against each other (as musl and glibc), in the
+// same paired samples:
+//
+//   krelt_bench --versus A B MAKE_SAMPLE WORKDIR [PAIRS [RUNS_PER_SAMPLE]]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -128,9 +133,62 @@ std::string call_summary(const std::string& program, const std::string& in,
   return text;
 }
 
+const std::vector<std::pair<const char*, long>> SIZES = {
+    {"4 KiB", 4096},
+    {"64 KiB", 65536},
+    {"1 MiB", 1 << 20},
+    {"4 MiB - 1", (1 << 22) - 1}};
+
+std::string base_name(const std::string& path) {
+  return path.substr(path.rfind('/') + 1);
+}
+
+int versus(const std::string& a, const std::string& b,
+           const std::string& make_sample, const std::string& dir, int runs,
+           int batch) {
+  std::printf(
+      "| image | %s median per run | %s median per run | %s/%s "
+      "(median of pairs) |\n|---|---|---|---|\n",
+      base_name(a).c_str(), base_name(b).c_str(), base_name(a).c_str(),
+      base_name(b).c_str());
+  bool all_converted = true;
+  for (const auto& [label, size] : SIZES) {
+    const std::string in = dir + "/in.bim", out = dir + "/out.v";
+    if (run({make_sample, in, std::to_string(size)}).code != 0) return 1;
+    std::vector<double> a_times, b_times, ratios;
+    for (int i = -2; i < runs; ++i) {  // two rounds of warm-up
+      // Each goes first half the time, so neither always meets a warmer
+      // cache.
+      Sample x, y;
+      if (i % 2 == 0) {
+        x = run_batch({a, in, out, "64k"}, batch);
+        y = run_batch({b, in, out, "64k"}, batch);
+      } else {
+        y = run_batch({b, in, out, "64k"}, batch);
+        x = run_batch({a, in, out, "64k"}, batch);
+      }
+      if (x.code != 0 || y.code != 0) all_converted = false;
+      if (i < 0) continue;
+      a_times.push_back(x.seconds);
+      b_times.push_back(y.seconds);
+      ratios.push_back(x.seconds / y.seconds);
+    }
+    std::printf("| %s | %.3f ms | %.3f ms | %.3f |\n", label,
+                median(a_times) * 1e3 / batch, median(b_times) * 1e3 / batch,
+                median(ratios));
+  }
+  std::printf("\nPairs per size: %d, each sample %d runs.\n", runs, batch);
+  return all_converted ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 6 && std::string(argv[1]) == "--versus") {
+    return versus(argv[2], argv[3], argv[4], argv[5],
+                  argc > 6 ? std::max(1, std::atoi(argv[6])) : 21,
+                  argc > 7 ? std::max(1, std::atoi(argv[7])) : 100);
+  }
   if (argc < 5) {
     std::fprintf(stderr,
                  "usage: krelt_bench KRELT FLOOR MAKE_SAMPLE WORKDIR [PAIRS "
@@ -149,15 +207,10 @@ int main(int argc, char** argv) {
       "| krelt/floor (median of pairs) "
       "| krelt peak RSS | read calls on input | write calls on output |\n");
   std::printf("|---|---|---|---|---|---|---|---|---|\n");
-  const std::vector<std::pair<const char*, long>> sizes = {
-      {"4 KiB", 4096},
-      {"64 KiB", 65536},
-      {"1 MiB", 1 << 20},
-      {"4 MiB - 1", (1 << 22) - 1}};
   const std::string floor_out = dir + "/floor.v";
   bool all_converted = true;
   std::map<std::string, double> floor_ratio;  // by label
-  for (const auto& [label, size] : sizes) {
+  for (const auto& [label, size] : SIZES) {
     const std::string in = dir + "/in.bim", out = dir + "/out.v",
                       copy = dir + "/copy.v";
     if (run({make_sample, in, std::to_string(size)}).code != 0) return 1;

@@ -1,15 +1,83 @@
-# `cmake --install` and `make package` (a .deb through CPack): both
-# programs and both man pages.
+# `cmake --install` and the Debian package (CPack): the programs and their
+# documentation, never the test helpers.
+#
+#   Linux and other POSIX systems: bin/krelt, bin/krelt-info, the man pages
+#   gzipped, and in share/doc/krelt the README, the licence as a Debian
+#   copyright file and the changelog; the package adds its lintian
+#   override.
+#   Windows: one folder, as the zip holds it: krelt.exe, krelt-info.exe,
+#   README.txt, LICENSE.txt and the man pages as plain text, with CR LF.
 include(GNUInstallDirs)
+# Folders made by the install get these whatever the umask, so packages
+# made on different machines agree.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE
+    OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(krelt_docs ${CMAKE_BINARY_DIR}/docs)
+set(krelt_doc_files "")
+
+if(WIN32)
+  install(TARGETS krelt krelt-info RUNTIME DESTINATION .)
+  # Groff renders the man pages wherever the Windows programs are built.
+  find_program(KRELT_GROFF_FOR_TEXT groff)
+  set(pages "")
+  if(KRELT_GROFF_FOR_TEXT)
+    set(pages krelt krelt-info)
+  else()
+    message(STATUS "No man pages as text in the install: groff is missing (apt-get install groff-base)")
+  endif()
+  foreach(file README.md:README.txt LICENSE:LICENSE.txt krelt:krelt.txt
+               krelt-info:krelt-info.txt)
+    string(REPLACE ":" ";" file ${file})
+    list(GET file 0 in)
+    list(GET file 1 out)
+    set(groff "")
+    if(in MATCHES "^krelt")
+      if(NOT in IN_LIST pages)
+        continue()
+      endif()
+      set(groff -DGROFF=${KRELT_GROFF_FOR_TEXT})
+      set(in docs/${in}.1)
+    endif()
+    add_custom_command(OUTPUT ${krelt_docs}/${out}
+      COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/${in}
+              -DOUT=${krelt_docs}/${out} ${groff}
+              -P ${PROJECT_SOURCE_DIR}/cmake/windows_text.cmake
+      DEPENDS ${PROJECT_SOURCE_DIR}/${in}
+              ${PROJECT_SOURCE_DIR}/cmake/windows_text.cmake
+      VERBATIM)
+    list(APPEND krelt_doc_files ${krelt_docs}/${out})
+  endforeach()
+  add_custom_target(krelt_docs ALL DEPENDS ${krelt_doc_files})
+  install(FILES ${krelt_doc_files} DESTINATION .)
+  return()
+endif()
+
 install(TARGETS krelt krelt-info RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES docs/krelt.1 docs/krelt-info.1
+# gzip -n: no name or time in the header, so the same page gives the same
+# bytes in every build.
+foreach(file docs/krelt.1 docs/krelt-info.1 cmake/debian/changelog)
+  get_filename_component(name ${file} NAME)
+  add_custom_command(OUTPUT ${krelt_docs}/${name}.gz
+    COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" sh
+            ${PROJECT_SOURCE_DIR}/${file} ${krelt_docs}/${name}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/${file} VERBATIM)
+  list(APPEND krelt_doc_files ${krelt_docs}/${name}.gz)
+endforeach()
+add_custom_target(krelt_docs ALL DEPENDS ${krelt_doc_files})
+file(MAKE_DIRECTORY ${krelt_docs})
+install(FILES ${krelt_docs}/krelt.1.gz ${krelt_docs}/krelt-info.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${krelt_docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES cmake/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME krelt)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME krelt)
-set(CPACK_PACKAGE_VENDOR "krelt developers")
-set(CPACK_PACKAGE_CONTACT "krelt developers <krelt@localhost>")
+set(CPACK_PACKAGE_VENDOR "The krelt developers")
+# A mail address lintian takes as real (not localhost): the one of the
+# changelog and the copyright file.
+set(CPACK_PACKAGE_CONTACT "krelt developers <krelt@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "turn bim images into Tamrisk application files")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -18,6 +86,7 @@ Tamrisk application file; krelt-info lists and checks such headers.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # A build for another processor is packaged for it (cmake/platforms.txt).
 if(KRELT_PLATFORM)
   include(${PROJECT_SOURCE_DIR}/cmake/platforms.cmake)
@@ -25,5 +94,4 @@ if(KRELT_PLATFORM)
 endif()
 # The programs are linked statically and depend on nothing.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
-set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -18,10 +18,15 @@ function(krelt_product_target target)
 endfunction()
 
 # A native program: the objects that supply its app::main, the header code,
-# the runtime and the POSIX platform.
+# the runtime and the POSIX platform (krelt_platform_posix, or the objects
+# named after app_objects).
 function(krelt_posix_program name app_objects)
+  set(platform krelt_platform_posix)
+  if(ARGC GREATER 2)
+    set(platform ${ARGV2})
+  endif()
   add_executable(${name})
   target_link_libraries(${name} PRIVATE ${app_objects} krelt_layout
-                                        krelt_runtime krelt_platform_posix)
+                                        krelt_runtime ${platform})
   krelt_warnings(${name})
 endfunction()

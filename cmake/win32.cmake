@@ -17,7 +17,11 @@ endforeach()
 
 # The programs carry an application manifest (cmake/utf8.rc).
 enable_language(RC)
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${PROJECT_SOURCE_DIR}/cmake")
+# Its folder is searched for the manifest as an include directory, which
+# CMake quotes: a source path may hold spaces.
+set_source_files_properties(${PROJECT_SOURCE_DIR}/cmake/utf8.rc PROPERTIES
+  INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/cmake
+  OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/utf8.manifest)
 
 # Builds a freestanding Windows program from the runtime and what supplies
 # its app::main: OBJECT libraries or sources.

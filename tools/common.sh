@@ -28,3 +28,16 @@ need_compiler() {
   [ $# -eq 3 ] || { echo "krelt: no platform $1 in cmake/platforms.txt" >&2; exit 1; }
   need "$2" "$3"
 }
+
+# quiet COMMAND...: runs it, showing its output only when it fails.
+quiet() {
+  _log=$(mktemp)
+  if "$@" > "$_log" 2>&1; then
+    rm -f "$_log"
+  else
+    _status=$?
+    cat "$_log" >&2
+    rm -f "$_log"
+    return $_status
+  fi
+}
