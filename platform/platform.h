@@ -140,10 +140,18 @@ constexpr unsigned PLATFORM_PATH_MAX = MAX_PATH;
 // it can be refused for a moment.
 constexpr bool PLATFORM_OPEN_FILE_BLOCKS_REPLACE = true;
 constexpr bool platform_is_separator(char c) { return c == '\\' || c == '/'; }
+// A full path may start with a drive letter and a colon.
+constexpr bool PLATFORM_DRIVE_LETTERS = true;
+// The final path of an open file is the better name to replace it by: the
+// ANSI calls limit the full path anyway, and a link may not show as one
+// (Wine shows a POSIX link as the file it leads to).
+constexpr bool PLATFORM_NAME_BY_FINAL_PATH = true;
 #else
 constexpr unsigned PLATFORM_PATH_MAX = 4096;  // Linux's PATH_MAX
 constexpr bool PLATFORM_OPEN_FILE_BLOCKS_REPLACE = false;
 constexpr bool platform_is_separator(char c) { return c == '/'; }
+constexpr bool PLATFORM_DRIVE_LETTERS = false;
+constexpr bool PLATFORM_NAME_BY_FINAL_PATH = false;
 #endif
 // Bytes in one name within a folder (NAME_MAX; 255 UTF-16 units on NTFS,
 // so never fewer bytes).
@@ -157,6 +165,11 @@ extern "C" {
 // mode of a newly made file when `like` is null. FALSE when its access
 // could not be settled; on Windows the file keeps what its folder gives.
 BOOL platform_keep_identity(HANDLE file, LPCSTR like);
+
+// The path a link (opened as itself, FILE_FLAG_OPEN_REPARSE_POINT) holds,
+// as written in it: its length, or 0 when the platform cannot tell. On
+// Windows it cannot.
+DWORD platform_link_target(HANDLE link, LPSTR path, DWORD size);
 
 // What the process undoes when an interruption ends it (a signal on POSIX;
 // Ctrl+C, Ctrl+Break or a closed console on Windows): the file at `path`,

@@ -8,6 +8,8 @@ namespace {
 constexpr int TEMPORARY_ATTEMPTS = 4;
 // A file replaced by another run while it is looked at is looked at again.
 constexpr int PROBE_ATTEMPTS = 8;
+// Links to nothing yet followed one after another, at most.
+constexpr int LINK_DEPTH = 8;
 // A rename refused because a reader has the file open passes once the
 // reader closes it: about a second of short pauses.
 constexpr int RENAME_ATTEMPTS = 100;
@@ -22,12 +24,11 @@ constexpr DWORD SHARE_ALL =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 enum Kind {
-  KIND_NEW,       // nothing there yet
-  KIND_FILE,      // a file that may be replaced
-  KIND_DEVICE,    // a device, pipe or terminal, or a link to one
-  KIND_DANGLING,  // a link to nothing yet
-  KIND_AGAIN,     // replaced while looked at: look again
-  KIND_REFUSED,   // a folder, a read-only file, or no way to tell
+  KIND_NEW,      // nothing there yet
+  KIND_FILE,     // a file that may be replaced
+  KIND_DEVICE,   // a device, pipe or terminal, or a link to one
+  KIND_AGAIN,    // replaced while looked at: look again
+  KIND_REFUSED,  // a folder, a read-only file, or no way to tell
 };
 
 struct Output {
@@ -45,30 +46,63 @@ HANDLE look(const char* path, DWORD flags) {
                      flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// What the output path names, and where the file to replace lives: the
-// path as given, or for a link the file it leads to (in `target`).
-Output probe(const char* path, const FileId* source, char* target) {
+// Appends `text`, the path a link at `at` holds, to the folder of `at`
+// (in place), or puts it there whole where it is a full path. False when
+// the result would not fit.
+bool follow_text(char* at, const char* text) {
+  uint32_t folder = text_length(at);
+  const bool full = platform_is_separator(text[0]) ||
+                    (PLATFORM_DRIVE_LETTERS && text[0] != 0 && text[1] == ':');
+  if (full) folder = 0;
+  while (folder > 0 && !platform_is_separator(at[folder - 1])) --folder;
+  if (folder + text_length(text) >= PLATFORM_PATH_MAX) return false;
+  *put_text(at + folder, text) = 0;
+  return true;
+}
+
+// What the output path names, and where the file to replace lives (left in
+// `target`): the path as given, or what a link leads to, through a chain
+// of them, or the name a link to nothing yet holds. `scratch` has room
+// for a path.
+Output probe(const char* path, const FileId* source, char* target,
+             char* scratch) {
   *put_text(target, path) = 0;
-  HANDLE handle = look(path, FILE_FLAG_OPEN_REPARSE_POINT);
-  if (handle == INVALID_HANDLE_VALUE) {
-    // Only a name that is not there is a new file; anything else (no
-    // folder, no access, no memory) is a reason to touch nothing.
-    return {GetLastError() == ERROR_FILE_NOT_FOUND ? KIND_NEW : KIND_REFUSED,
-            false};
-  }
+  HANDLE handle = INVALID_HANDLE_VALUE;
   BY_HANDLE_FILE_INFORMATION info;
-  bool known = GetFileInformationByHandle(handle, &info) != 0;
-  const bool link =
-      known && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (link) {
-    CloseHandle(handle);
-    handle = look(path, 0);
+  bool known = false;
+  bool link = false;
+  for (int depth = 0;; ++depth) {
+    handle = look(target, FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
-      return {
-          GetLastError() == ERROR_FILE_NOT_FOUND ? KIND_DANGLING : KIND_REFUSED,
-          false};
+      // Only a name that is not there is a new file; anything else (no
+      // folder, no access, no memory) is a reason to touch nothing.
+      return {GetLastError() == ERROR_FILE_NOT_FOUND ? KIND_NEW : KIND_REFUSED,
+              false};
     }
     known = GetFileInformationByHandle(handle, &info) != 0;
+    if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      break;
+    }
+    // A link: the file at the end of its chain, where there is one.
+    link = true;
+    const HANDLE end = look(target, 0);
+    if (end != INVALID_HANDLE_VALUE) {
+      CloseHandle(handle);
+      handle = end;
+      known = GetFileInformationByHandle(handle, &info) != 0;
+      break;
+    }
+    // A link to nothing yet: its target is made where it says, as opening
+    // it would; a loop of links or a link the platform cannot read is not
+    // followed.
+    const bool dangling = GetLastError() == ERROR_FILE_NOT_FOUND;
+    const DWORD n =
+        dangling ? platform_link_target(handle, scratch, PLATFORM_PATH_MAX) : 0;
+    CloseHandle(handle);
+    if (n == 0 || n >= PLATFORM_PATH_MAX || depth == LINK_DEPTH ||
+        !follow_text(target, scratch)) {
+      return {KIND_REFUSED, false};
+    }
   }
   Output out = {KIND_FILE, false};
   const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
@@ -76,14 +110,19 @@ Output probe(const char* path, const FileId* source, char* target) {
     out.kind = KIND_DEVICE;
   } else if (!known || (info.dwFileAttributes & refused) != 0) {
     out.kind = KIND_REFUSED;
-  } else if (link) {
+  } else if (link || PLATFORM_NAME_BY_FINAL_PATH) {
     // The name of what the link leads to, checked by the platform to be
-    // this very file; a file replaced meanwhile has no such name.
-    const DWORD n = GetFinalPathNameByHandleA(handle, target, PLATFORM_PATH_MAX,
-                                              FILE_NAME_NORMALIZED);
-    // (On Windows it may be in the long form, \\?\C:\..., which the
-    // ANSI file calls take as well within their length limit.)
-    if (n == 0 || n >= PLATFORM_PATH_MAX) out.kind = KIND_AGAIN;
+    // this very file; a file replaced meanwhile has no such name. (On
+    // Windows it is in the long form, \\?\C:\..., which the ANSI calls
+    // take as well within their length limit; a name too long for that
+    // is used as given.)
+    const DWORD n = GetFinalPathNameByHandleA(
+        handle, scratch, PLATFORM_PATH_MAX, FILE_NAME_NORMALIZED);
+    if (n != 0 && n < PLATFORM_PATH_MAX) {
+      *put_text(target, scratch) = 0;
+    } else if (link) {
+      out.kind = KIND_AGAIN;
+    }
   }
   out.is_source = known && source != nullptr &&
                   info.dwVolumeSerialNumber == source->volume &&
@@ -187,26 +226,6 @@ bool open_over(Stream* stream) {
     stream->written = stream->target;
     platform_on_interrupt(stream->target, stream->handle, TRUE);
   }
-  return true;
-}
-
-// A link to nothing: its target is created, as opening the link would, and
-// written directly; only a file this run made is removed on failure. False
-// with `again` when somebody else made it meanwhile.
-bool open_dangling(Stream* stream, bool* again) {
-  if (!open_target(stream, OPEN_ALWAYS)) return false;
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(stream->handle);
-    stream->handle = INVALID_HANDLE_VALUE;
-    *again = true;
-    return false;
-  }
-  char* made = stream->names + PLATFORM_PATH_MAX;
-  const DWORD n =
-      GetFinalPathNameByHandleA(stream->handle, made, PLATFORM_PATH_MAX, 0);
-  stream->flags |= STREAM_OVER | STREAM_UNDO;
-  if (n != 0 && n < PLATFORM_PATH_MAX) stream->written = made;
-  platform_on_interrupt(stream->written, stream->handle, TRUE);
   return true;
 }
 
@@ -324,7 +343,8 @@ Stream* stream_replace(const char* path, const char* mode,
 
   bool opened = false;
   for (int attempt = 0; !opened && attempt < PROBE_ATTEMPTS; ++attempt) {
-    const Output out = probe(path, source, stream->names);
+    const Output out =
+        probe(path, source, stream->names, stream->names + PLATFORM_PATH_MAX);
     bool again = out.kind == KIND_AGAIN;
     stream->flags &= ~STREAM_SOURCE;
     if (out.is_source) stream->flags |= STREAM_SOURCE;
@@ -345,9 +365,6 @@ Stream* stream_replace(const char* path, const char* mode,
       case KIND_DEVICE:
         // Written as it is, never created, emptied, removed or renamed.
         opened = open_target(stream, OPEN_EXISTING);
-        break;
-      case KIND_DANGLING:
-        opened = open_dangling(stream, &again);
         break;
       case KIND_AGAIN:
       case KIND_REFUSED:

@@ -202,7 +202,8 @@ const char* call_name(Call call) {
                                       "SetEndOfFile",
                                       "Sleep",
                                       "platform_keep_identity",
-                                      "platform_on_interrupt"};
+                                      "platform_on_interrupt",
+                                      "platform_link_target"};
   static_assert(sizeof names / sizeof names[0] == CALL_KIND_COUNT);
   return names[call];
 }
@@ -437,6 +438,16 @@ BOOL platform_keep_identity(HANDLE handle, LPCSTR like) {
                                          ? old->second
                                          : whose;
   return TRUE;
+}
+
+DWORD platform_link_target(HANDLE handle, LPSTR path, DWORD size) {
+  if (enter(CALL_LINK_TARGET, handle) != nullptr) return 0;
+  const OpenFile* file = file_of(handle);
+  if (file == nullptr || !file->link_itself) return 0;
+  const std::string& text = the_state.links.at(file->name);
+  if (text.size() >= size) return 0;
+  std::memcpy(path, text.c_str(), text.size() + 1);
+  return static_cast<DWORD>(text.size());
 }
 
 void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept) {

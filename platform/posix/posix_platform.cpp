@@ -138,8 +138,16 @@ DWORD error_of(int err) {
 BOOL fail_errno() { return fail_with(error_of(errno)); }
 
 // Whether this process may write the file, as the access check of open()
-// would decide; Win32 shows the answer as the read-only attribute.
-bool may_write(const struct stat& st) {
+// would decide (access lists, a read-only or immutable file system too);
+// Win32 shows the answer as the read-only attribute. Where the kernel
+// cannot check a descriptor, the permission bits decide.
+bool may_write(int fd, const struct stat& st) {
+#if defined(AT_EMPTY_PATH) && defined(AT_EACCESS)
+  if (faccessat(fd, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+#else
+  (void)fd;
+#endif
   const uid_t user = geteuid();
   if (user == 0) return true;
   if (st.st_uid == user) return (st.st_mode & S_IWUSR) != 0;
@@ -499,7 +507,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file,
   DWORD attributes = 0;
   if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
   if (S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-  if (S_ISREG(st.st_mode) && !may_write(st)) {
+  if (S_ISREG(st.st_mode) && !may_write(fd_of(file), st)) {
     attributes |= FILE_ATTRIBUTE_READONLY;
   }
   info->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
@@ -549,6 +557,17 @@ BOOL platform_keep_identity(HANDLE file, LPCSTR like) {
   // only with both, as a copy by anybody else must not gain them.
   const mode_t mode = old.st_mode & (same ? 07777 : 0777);
   return fchmod(fd, mode) == 0 ? TRUE : fail_errno();
+}
+
+DWORD platform_link_target(HANDLE link, LPSTR path, DWORD size) {
+  // An O_PATH descriptor of the link itself reads with an empty name.
+  const ssize_t n = readlinkat(fd_of(link), "", path, size);
+  if (n <= 0 || static_cast<DWORD>(n) >= size) {
+    fail_with(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  path[n] = 0;
+  return static_cast<DWORD>(n);
 }
 
 void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept) {

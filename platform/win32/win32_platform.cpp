@@ -34,6 +34,10 @@ extern "C" {
 // of the file it replaces is not carried over.
 BOOL platform_keep_identity(HANDLE, LPCSTR) { return TRUE; }
 
+// Reading a link needs the reparse-point control call; a link to nothing
+// is left alone instead.
+DWORD platform_link_target(HANDLE, LPSTR, DWORD) { return 0; }
+
 void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept) {
   if (!handler_installed && path != nullptr) {
     handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
