@@ -1,7 +1,8 @@
 #include "platform/posix/command_line.h"
 
-#include <stdlib.h>
 #include <string.h>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ JoinResult join_arguments(int argc, char* const* argv, char** line_out) {
     if (strchr(argv[i], '"') != nullptr) return JOIN_HAS_QUOTE;
     size += strlen(argv[i]) + 3;
   }
-  char* line = static_cast<char*>(malloc(size));
+  char* line = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
   if (line == nullptr) return JOIN_NO_MEMORY;
   char* out = line;
   for (int i = 0; i < argc; ++i) {

@@ -38,12 +38,16 @@ HANDLE handle_of(int fd) {
 
 // Large blocks get memory of their own, aligned for transparent huge
 // pages: the work buffer then fills with a couple of page faults instead
-// of a thousand, which on a virtual machine is most of a 4 MiB run.
+// of a thousand, which on a virtual machine is most of a 4 MiB run. Only a
+// read of that much asks for them: a huge page is cleared whole at its
+// first touch, which costs a small image more than its few small pages.
 const size_t HUGE_PAGE = 2u << 20;
+const off_t HUGE_READ = HUGE_PAGE / 4;
 const int LARGE_BLOCKS = 8;
 struct LargeBlock {
   void* start;
   size_t length;
+  void* mapped;  // the whole mapping, a huge page longer
 };
 LargeBlock large_blocks[LARGE_BLOCKS];
 
@@ -56,33 +60,60 @@ void* alloc_large(size_t bytes) {
                                       PROT_READ | PROT_WRITE,
                                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   if (raw == MAP_FAILED) return nullptr;
+  // The slack around the aligned block stays mapped and untouched: it
+  // costs address space only, and trimming it two system calls.
   char* start = reinterpret_cast<char*>(
       (reinterpret_cast<uintptr_t>(raw) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1));
-  if (start != raw) munmap(raw, static_cast<size_t>(start - raw));
-  if (start + length != raw + length + HUGE_PAGE) {
-    munmap(start + length, static_cast<size_t>(raw + HUGE_PAGE - start));
-  }
-#ifdef MADV_HUGEPAGE                      // Linux only
-  madvise(start, length, MADV_HUGEPAGE);  // a hint; fine if refused
-#endif
-  large_blocks[slot] = {start, length};
+  large_blocks[slot] = {start, length, raw};
   return start;
 }
 
 bool free_large(void* block) {
   for (LargeBlock& large : large_blocks) {
     if (large.start == block && block != nullptr) {
-      munmap(large.start, large.length);
-      large = {nullptr, 0};
+      munmap(large.mapped, large.length + HUGE_PAGE);
+      large = {nullptr, 0, nullptr};
       return true;
     }
   }
   return false;
 }
 
-bool is_regular_file(int fd) {
-  struct stat st;
-  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+// Small blocks come from a static arena and stay until the process ends: a
+// run makes a handful, and a C library's allocator may spend system calls
+// mapping and giving back pages for each. When the arena is used up the C
+// library's allocator serves the rest.
+alignas(16) char arena[64 << 10];
+size_t arena_used;
+
+void* alloc_small(size_t bytes) {
+  const size_t rounded = (bytes + 15) & ~static_cast<size_t>(15);
+  if (rounded > sizeof arena - arena_used) return nullptr;
+  void* block = arena + arena_used;
+  arena_used += rounded;
+  return block;
+}
+
+bool is_small(const void* block) {
+  const char* at = static_cast<const char*>(block);
+  return at >= arena && at < arena + sizeof arena;
+}
+
+// Before a large read from a regular file (st) into a large block: huge
+// pages where the file holds enough to fill them.
+void hint_huge_pages(const struct stat& st, void* buffer, size_t length) {
+#ifdef MADV_HUGEPAGE  // Linux only
+  if (length < HUGE_PAGE || st.st_size < HUGE_READ) return;
+  for (const LargeBlock& large : large_blocks) {
+    if (large.start == buffer) {
+      madvise(large.start, large.length, MADV_HUGEPAGE);  // a hint only
+    }
+  }
+#else
+  (void)st;
+  (void)buffer;
+  (void)length;
+#endif
 }
 
 void write_all(int fd, const char* bytes, size_t length) {
@@ -193,9 +224,6 @@ void install_signal_handlers() {
 #if defined(__linux__)  // elsewhere these are ignored by default
     SIGIO,
     SIGPWR,
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
 #endif
   };
   struct sigaction action;
@@ -262,15 +290,12 @@ void WINAPI ExitProcess(UINT exit_code) { _exit(static_cast<int>(exit_code)); }
 HANDLE WINAPI GetProcessHeap(void) { return &heap_token; }
 
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T bytes) {
-  if (bytes >= HUGE_PAGE) {
-    void* block = alloc_large(bytes);
-    if (block != nullptr) return block;
-  }
-  return malloc(bytes != 0 ? bytes : 1);
+  void* block = bytes >= HUGE_PAGE ? alloc_large(bytes) : alloc_small(bytes);
+  return block != nullptr ? block : malloc(bytes != 0 ? bytes : 1);
 }
 
 BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
-  if (!free_large(block)) free(block);
+  if (!is_small(block) && !free_large(block)) free(block);
   return TRUE;
 }
 
@@ -279,7 +304,9 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
                           DWORD attributes, HANDLE) {
   // Share modes are not emulated: any number of readers may share a file,
   // and a writer that must be alone creates a file of its own.
-  int flags = O_CLOEXEC | O_NOCTTY;
+  // No O_CLOEXEC: the process never starts another program, and some C
+  // libraries spend a system call on it.
+  int flags = O_NOCTTY;
   const DWORD both = GENERIC_READ | GENERIC_WRITE;
   if ((access & both) == both) {
     flags |= O_RDWR;
@@ -436,6 +463,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read,
                      LPDWORD bytes_read, LPOVERLAPPED) {
   const int fd = fd_of(file);
   char* bytes = static_cast<char*>(buffer);
+  struct stat st;
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular) hint_huge_pages(st, buffer, bytes_to_read);
   DWORD done = 0;
   BOOL ok = TRUE;
   while (done < bytes_to_read) {
@@ -450,7 +480,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read,
     // Pipes and terminals deliver in pieces, so go on gathering; a short
     // read of a regular file is its end, and asking again would only cost
     // a system call.
-    if (done < bytes_to_read && is_regular_file(fd)) break;
+    if (done < bytes_to_read && regular) break;
   }
   *bytes_read = done;
   return ok;

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   }
   const std::string again(joined);
-  std::free(joined);
+  HeapFree(GetProcessHeap(), 0, joined);
   if (split(again) != args) std::abort();
   memory_platform::reset();
   return 0;
