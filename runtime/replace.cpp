@@ -18,8 +18,6 @@ constexpr DWORD RENAME_PAUSE_MS = 10;
 constexpr uint32_t SUFFIX_MAX = 7 + 10 + 2 + 4;
 // The block of names: where the output lives, and the file beside it.
 constexpr uint32_t NAMES_SIZE = 2 * PLATFORM_PATH_MAX + SUFFIX_MAX;
-// Copying a file written beside over the output, when it cannot be renamed.
-constexpr uint32_t COPY_CHUNK = 0x10000;
 constexpr DWORD SHARE_ALL =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
