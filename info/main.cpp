@@ -282,6 +282,9 @@ bool same_text(const char* a, const char* b) {
 }  // namespace
 
 int app::main(int argc, char** argv) {
+  // Read by people and scripts (grep 'ok$'), so its lines end as the
+  // platform's do; krelt's own messages keep CR LF everywhere.
+  std_out.flags |= STREAM_PLATFORM_LINES;
   int first = 1;
   const char* heap_text = nullptr;
   if (argc > 2 && same_text(argv[1], "--heap")) {

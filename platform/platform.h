@@ -142,6 +142,8 @@ constexpr bool PLATFORM_OPEN_FILE_BLOCKS_REPLACE = true;
 constexpr bool platform_is_separator(char c) { return c == '\\' || c == '/'; }
 // A full path may start with a drive letter and a colon.
 constexpr bool PLATFORM_DRIVE_LETTERS = true;
+// How text files end their lines here.
+constexpr char PLATFORM_LINE_END[] = "\r\n";
 // The final path of an open file is the better name to replace it by: the
 // ANSI calls limit the full path anyway, and a link may not show as one
 // (Wine shows a POSIX link as the file it leads to).
@@ -151,6 +153,7 @@ constexpr unsigned PLATFORM_PATH_MAX = 4096;  // Linux's PATH_MAX
 constexpr bool PLATFORM_OPEN_FILE_BLOCKS_REPLACE = false;
 constexpr bool platform_is_separator(char c) { return c == '/'; }
 constexpr bool PLATFORM_DRIVE_LETTERS = false;
+constexpr char PLATFORM_LINE_END[] = "\n";
 constexpr bool PLATFORM_NAME_BY_FINAL_PATH = false;
 #endif
 // Bytes in one name within a folder (NAME_MAX; 255 UTF-16 units on NTFS,

@@ -159,7 +159,9 @@ uint32_t stream_write(const void* buffer, uint32_t size, uint32_t count,
   uint32_t i = 0;
   while (i < total && ok) {
     if (bytes[i] == LF) {
-      write_chunk(stream, NEWLINE, sizeof NEWLINE, &ok);
+      const bool native = (stream->flags & STREAM_PLATFORM_LINES) != 0;
+      write_chunk(stream, native ? PLATFORM_LINE_END : NEWLINE,
+                  native ? sizeof PLATFORM_LINE_END - 1 : sizeof NEWLINE, &ok);
       if (ok) ++done;
       ++i;
       continue;

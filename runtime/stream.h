@@ -25,6 +25,9 @@ constexpr uint32_t STREAM_BINARY = 0x01;
 constexpr uint32_t STREAM_ERROR = 0x20;
 // A read delivered fewer items than asked; later reads return 0 at once.
 constexpr uint32_t STREAM_AT_END = 0x08;
+// Text mode writes LF as the platform ends a line (LF on POSIX) rather
+// than as CR LF: for output that the platform's own tools read.
+constexpr uint32_t STREAM_PLATFORM_LINES = 0x400;
 
 // Bound to the platform's standard handles at start-up; text mode.
 extern Stream std_in;

@@ -89,6 +89,10 @@ int wait_program(pid_t pid) {
 pid_t start_program(const std::string& program, const fs::path& dir,
                     const Args& args, const RunOptions& options) {
   const Args command = command_for(program, args, options);
+  // Ignored from the fork on, so that no signal sent at once meets the
+  // child before it ignores it.
+  const int ignored = options.ignored_signal;
+  void (*before)(int) = ignored != 0 ? signal(ignored, SIG_IGN) : SIG_DFL;
   const pid_t pid = fork();
   if (pid == 0) {
     const int null_out = open("/dev/null", O_WRONLY);
@@ -96,6 +100,7 @@ pid_t start_program(const std::string& program, const fs::path& dir,
     dup2(null_out, 2);
     exec_in(dir, command, options);
   }
+  if (ignored != 0) signal(ignored, before);
   return pid;
 }
 
@@ -157,11 +162,14 @@ std::set<std::string> names_in(const fs::path& dir) {
   return names;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
+std::string info_line_end() { return is_windows_program() ? "\r\n" : "\n"; }
+
+std::vector<std::string> lines_of(const std::string& text,
+                                  const std::string& end_text) {
   std::vector<std::string> lines;
   size_t at = 0;
-  for (size_t end; (end = text.find("\r\n", at)) != std::string::npos;
-       at = end + 2) {
+  for (size_t end; (end = text.find(end_text, at)) != std::string::npos;
+       at = end + end_text.size()) {
     lines.push_back(text.substr(at, end - at));
   }
   if (at != text.size()) lines.push_back("unterminated: " + text.substr(at));

@@ -76,8 +76,12 @@ bool is_windows_program();
 // The names in a directory.
 std::set<std::string> names_in(const fs::path& dir);
 
-// The lines of a program's output, each ended by CR LF.
-std::vector<std::string> lines_of(const std::string& text);
+// The lines of a program's output, each ended by `end`.
+std::vector<std::string> lines_of(const std::string& text,
+                                  const std::string& end = "\r\n");
+
+// How krelt-info ends its lines: as the platform of the program under test.
+std::string info_line_end();
 
 // A scratch directory per test, removed afterwards.
 class ScratchTest : public testing::Test {

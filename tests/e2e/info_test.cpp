@@ -9,7 +9,7 @@ namespace {
 using namespace e2e;
 
 bool has_line(const Result& r, const std::string& line) {
-  const auto lines = lines_of(r.out);
+  const auto lines = lines_of(r.out, info_line_end());
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
@@ -30,7 +30,7 @@ TEST_F(Info, ListsWhatKreltMadeAndPassesIt) {
   ASSERT_EQ(run({"app.bim", "app.v", "64k", "1m"}).code, 0);
   const Result r = info({"app.v"});
   EXPECT_EQ(r.code, 0) << r.out;
-  EXPECT_EQ(lines_of(r.out),
+  EXPECT_EQ(lines_of(r.out, info_line_end()),
             (std::vector<std::string>{
                 "file: app.v", "format: Tamrisk application file",
                 "length: 0x00000064 (100)", "memory_size: 0x00322000 (3284992)",
@@ -76,7 +76,7 @@ TEST_P(InfoChecks, NamesTheField) {
   }
   EXPECT_TRUE(has_line(r, passes ? "result: ok" : "result: failed"));
   // Exactly one check fails, or none.
-  const auto lines = lines_of(r.out);
+  const auto lines = lines_of(r.out, info_line_end());
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [](const std::string& l) {
                             return l.rfind("check failed:", 0) == 0;
@@ -133,7 +133,9 @@ TEST_F(Info, ShortUnknownAndUnreadableFiles) {
 
   r = info({"missing.v"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.out, "file: missing.v\r\nerror: cannot open the file\r\n");
+  const std::string end = info_line_end();
+  EXPECT_EQ(r.out,
+            "file: missing.v" + end + "error: cannot open the file" + end);
 
   fs::create_directory(dir / "folder");
   EXPECT_EQ(info({"folder"}).code, 1);
@@ -153,7 +155,8 @@ TEST_F(Info, SeveralFilesAndUsage) {
   for (const Args& args : {Args{}, Args{"--heap", "64k"}}) {
     r = info(args);
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, "usage>krelt-info [--heap heap-size] file...\r\n");
+    EXPECT_EQ(r.out,
+              "usage>krelt-info [--heap heap-size] file..." + info_line_end());
   }
 }
 

@@ -420,7 +420,8 @@ TEST_F(PosixOnly, ResourceLimitsGiveAMessageNotASignal) {
 TEST_F(PosixOnly, InfoReadsAnyReadableInput) {
   const Bytes v = with_header(worked_example(), WORKED_HEADER);
   const auto info = [&](const std::string& path) {
-    return lines_of(run_program(env("KRELT_INFO"), dir, {path}).out);
+    return lines_of(run_program(env("KRELT_INFO"), dir, {path}).out,
+                    info_line_end());
   };
   const auto has = [](const std::vector<std::string>& lines,
                       const std::string& line) {
