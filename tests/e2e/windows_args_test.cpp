@@ -138,6 +138,18 @@ TEST_F(WindowsCommandLine, DevicesAreWrittenDirectly) {
   EXPECT_EQ(names_in(dir), names);
 }
 
+// Wine shows a POSIX link as the file it leads to; the output is named by
+// its final path, so the file is replaced and the link stays.
+TEST_F(WindowsCommandLine, ALinkToAFileIsKept) {
+  const Bytes in = worked_example();
+  write("app.bim", in);
+  write("real.v", {'o', 'l', 'd'});
+  fs::create_symlink("real.v", dir / "link.v");
+  EXPECT_EQ(run({"app.bim", "link.v", "64k", "1m"}).code, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.v"));
+  EXPECT_EQ(read("real.v"), with_header(in, WORKED_HEADER));
+}
+
 // Ctrl+C (Wine turns SIGINT into the console event) at a random moment:
 // the console control handler removes the file beside the output, and the
 // output is the old one or the new one.
