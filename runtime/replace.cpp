@@ -206,10 +206,11 @@ Created create_beside(Stream* stream, const Output& out) {
   return NOT_CREATED;
 }
 
-// Opens the target for writing as it is (never emptied): true when it opened.
-bool open_target(Stream* stream, DWORD disposition) {
+// Opens the existing target for writing as it is (never emptied): true
+// when it opened.
+bool open_target(Stream* stream) {
   stream->handle = CreateFileA(stream->target, GENERIC_WRITE, 0, nullptr,
-                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   return stream->handle != INVALID_HANDLE_VALUE;
 }
 
@@ -217,7 +218,7 @@ bool open_target(Stream* stream, DWORD disposition) {
 // is the image the data came from (which such a write leaves whole), an
 // interruption removes it or, where that is refused, empties it.
 bool open_over(Stream* stream) {
-  if (!open_target(stream, OPEN_EXISTING)) return false;
+  if (!open_target(stream)) return false;
   stream->flags |= STREAM_OVER;
   if ((stream->flags & STREAM_SOURCE) == 0) {
     stream->flags |= STREAM_UNDO;
@@ -362,7 +363,7 @@ Stream* stream_replace(const char* path, const char* mode,
         break;
       case KIND_DEVICE:
         // Written as it is, never created, emptied, removed or renamed.
-        opened = open_target(stream, OPEN_EXISTING);
+        opened = open_target(stream);
         break;
       case KIND_AGAIN:
       case KIND_REFUSED:

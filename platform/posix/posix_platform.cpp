@@ -335,6 +335,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
       break;
     case CREATE_ALWAYS:  // truncated below, once the file is ours
     case OPEN_ALWAYS:
+      flags |= O_CREAT;
+      break;
     case OPEN_EXISTING:
       break;
     default:
@@ -343,21 +345,10 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
   }
 
   int fd;
-  bool existed = true;
-  for (;;) {
+  do {
     fd = open(path, flags, mode);
-    if (fd >= 0 || errno == EINTR) {
-      if (fd >= 0) break;
-      continue;
-    }
-    // Win32 says whether CREATE_ALWAYS and OPEN_ALWAYS found the file; a
-    // file is created only where opening it finds nothing.
-    if (errno == ENOENT && disposition != OPEN_EXISTING && existed &&
-        !(flags & O_CREAT)) {
-      flags |= O_CREAT;
-      existed = false;
-      continue;
-    }
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
     fail_errno();
     return INVALID_HANDLE_VALUE;
   }
@@ -366,10 +357,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
   if ((flags & O_PATH) && (flags & O_NOFOLLOW)) return handle_of(fd);
 #endif
   // Made just now, so a new empty file.
-  if (disposition == CREATE_NEW) {
-    last_error = 0;
-    return handle_of(fd);
-  }
+  if (disposition == CREATE_NEW) return handle_of(fd);
   struct stat st;
   bool ok = fstat(fd, &st) == 0;
   if (!ok) fail_errno();
@@ -383,8 +371,6 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
     close(fd);
     return INVALID_HANDLE_VALUE;
   }
-  last_error =
-      existed && disposition != OPEN_EXISTING ? ERROR_ALREADY_EXISTS : 0;
   return handle_of(fd);
 }
 

@@ -58,6 +58,35 @@ void load(const Scenario& s) {
   mp::state().read_only = s.read_only;
 }
 
+// The rows' settings beyond their files.
+Scenario with_identity(Scenario s, const std::string& whose) {
+  s.identity = whose;
+  return s;
+}
+
+Scenario in_closed_folder(Scenario s, const std::string& folder, DWORD error,
+                          decltype(Scenario::written_over) undone) {
+  s.closed_folders = {{folder, error}};
+  s.written_over = undone;
+  return s;
+}
+
+Scenario written_not_replaced(Scenario s) {
+  s.kept_names = {s.output};
+  s.written_over = Scenario::emptied;
+  return s;
+}
+
+Scenario refused(Scenario s) {
+  s.clean_code = 1;
+  return s;
+}
+
+Scenario read_only(Scenario s) {
+  s.read_only = {s.output};
+  return refused(s);
+}
+
 mp::Fault with_error(mp::Fault fault, DWORD error) {
   fault.error = error;
   return fault;
@@ -275,24 +304,27 @@ TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
   const Bytes good = image(1000);
   const Bytes previous = {'o', 'l', 'd'};
   const std::string long_name(250, 'n');
-  std::vector<Scenario> scenarios = {
-      {"convert over an existing output",
-       "krelt in.bim out.v 64k 1m",
-       {{"in.bim", good}, {"out.v", previous}},
-       "out.v"},
-      {"convert to a new output",
-       "krelt in.bim out.v 64k",
-       {{"in.bim", good}},
-       "out.v"},
+  const std::vector<Scenario> scenarios = {
+      with_identity({"convert over an existing output",
+                     "krelt in.bim out.v 64k 1m",
+                     {{"in.bim", good}, {"out.v", previous}},
+                     "out.v"},
+                    "out.v"),
+      with_identity({"convert to a new output",
+                     "krelt in.bim out.v 64k",
+                     {{"in.bim", good}},
+                     "out.v"},
+                    "new"),
       {"convert in place",
        "krelt in.bim in.bim 64k",
        {{"in.bim", good}},
        "in.bim"},
-      {"convert through a link to another folder",
-       "krelt in.bim out.v 64k",
-       {{"in.bim", good}, {"real/out.v", previous}},
-       "out.v",
-       {{"out.v", "real/out.v"}}},
+      with_identity({"convert through a link to another folder",
+                     "krelt in.bim out.v 64k",
+                     {{"in.bim", good}, {"real/out.v", previous}},
+                     "out.v",
+                     {{"out.v", "real/out.v"}}},
+                    "real/out.v"),
       {"convert through a link to nothing yet",
        "krelt in.bim out.v 64k",
        {{"in.bim", good}},
@@ -304,79 +336,53 @@ TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
        "NUL",
        {},
        {{"NUL", ""}}},
-      {"names a killed run left",
-       "krelt in.bim out.v 64k",
-       {{"in.bim", good},
-        {"out.v", previous},
-        {"out.v.krelt-4242.tmp", previous},
-        {"out.v.krelt-4242-1.tmp", previous},
-        {"out.v.krelt-4242-2.tmp", previous}},
-       "out.v"},
-      {"a folder that takes no new file",
-       "krelt in/in.bim in/out.v 64k",
-       {{"in.bim", good}, {"in/in.bim", good}, {"in/out.v", previous}},
-       "in/out.v"},
-      {"in place, in a folder that takes no new file",
-       "krelt in.bim in.bim 64k",
-       {{"in.bim", good}},
-       "in.bim"},
-      {"a full folder",
-       "krelt in.bim out.v 64k",
-       {{"in.bim", good}, {"out.v", previous}},
-       "out.v"},
-      {"a file that may be written, not replaced",
-       "krelt in.bim out.v 64k",
-       {{"in.bim", good}, {"out.v", previous}},
-       "out.v"},
-      {"a read-only output",
-       "krelt in.bim out.v 64k",
-       {{"in.bim", good}, {"out.v", previous}},
-       "out.v"},
-      {"a name as long as a name may be",
-       "krelt in.bim " + long_name + " 64k",
-       {{"in.bim", good}, {long_name, previous}},
-       long_name},
-      {"bad image",
-       "krelt in.bim out.v 64k",
-       {{"in.bim", image(1000, 37)}, {"out.v", previous}},
-       "out.v"},
-      {"too few arguments",
-       "krelt in.bim out.v",
-       {{"in.bim", good}, {"out.v", previous}},
-       "out.v"},
+      with_identity({"names a killed run left",
+                     "krelt in.bim out.v 64k",
+                     {{"in.bim", good},
+                      {"out.v", previous},
+                      {"out.v.krelt-4242.tmp", previous},
+                      {"out.v.krelt-4242-1.tmp", previous},
+                      {"out.v.krelt-4242-2.tmp", previous}},
+                     "out.v"},
+                    "out.v"),
+      in_closed_folder(
+          {"a folder that takes no new file",
+           "krelt in/in.bim in/out.v 64k",
+           {{"in.bim", good}, {"in/in.bim", good}, {"in/out.v", previous}},
+           "in/out.v"},
+          "in/", ERROR_ACCESS_DENIED, Scenario::emptied),
+      in_closed_folder({"in place, in a folder that takes no new file",
+                        "krelt in.bim in.bim 64k",
+                        {{"in.bim", good}},
+                        "in.bim"},
+                       "", ERROR_ACCESS_DENIED, Scenario::kept),
+      in_closed_folder({"a full folder",
+                        "krelt in.bim out.v 64k",
+                        {{"in.bim", good}, {"out.v", previous}},
+                        "out.v"},
+                       "", ERROR_DISK_FULL, Scenario::removed),
+      written_not_replaced({"a file that may be written, not replaced",
+                            "krelt in.bim out.v 64k",
+                            {{"in.bim", good}, {"out.v", previous}},
+                            "out.v"}),
+      read_only({"a read-only output",
+                 "krelt in.bim out.v 64k",
+                 {{"in.bim", good}, {"out.v", previous}},
+                 "out.v"}),
+      with_identity({"a name as long as a name may be",
+                     "krelt in.bim " + long_name + " 64k",
+                     {{"in.bim", good}, {long_name, previous}},
+                     long_name},
+                    long_name),
+      refused({"bad image",
+               "krelt in.bim out.v 64k",
+               {{"in.bim", image(1000, 37)}, {"out.v", previous}},
+               "out.v"}),
+      refused({"too few arguments",
+               "krelt in.bim out.v",
+               {{"in.bim", good}, {"out.v", previous}},
+               "out.v"}),
   };
-  for (Scenario& s : scenarios) {
-    const std::string name = s.name;
-    if (name.find("over an existing") != std::string::npos ||
-        name.find("killed") != std::string::npos ||
-        name.find("long") != std::string::npos) {
-      s.identity = target_of(s);
-    }
-    if (name == "convert through a link to another folder") {
-      s.identity = "real/out.v";
-    }
-    if (name == "convert to a new output") s.identity = "new";
-    if (name == "a folder that takes no new file") {
-      s.closed_folders = {{"in/", ERROR_ACCESS_DENIED}};
-      s.written_over = Scenario::emptied;
-    }
-    if (name == "in place, in a folder that takes no new file") {
-      s.closed_folders = {{"", ERROR_ACCESS_DENIED}};
-    }
-    if (name == "a full folder") {
-      s.closed_folders = {{"", ERROR_DISK_FULL}};
-      s.written_over = Scenario::removed;
-    }
-    if (name == "a file that may be written, not replaced") {
-      s.kept_names = {"out.v"};
-      s.written_over = Scenario::emptied;
-    }
-    if (name == "a read-only output") {
-      s.read_only = {"out.v"};
-      s.clean_code = 1;
-    }
-    if (name == "bad image" || name == "too few arguments") s.clean_code = 1;
-  }
   Totals all;
   for (const Scenario& s : scenarios) {
     Totals t;
