@@ -178,6 +178,9 @@ DWORD platform_link_target(HANDLE link, LPSTR path, DWORD size);
 // Ctrl+C, Ctrl+Break or a closed console on Windows): the file at `path`,
 // open as `file`, is deleted, or emptied when `empty_if_kept` and its
 // folder refuses the deletion. A null path clears it. path must stay
-// valid until it is cleared.
+// valid until it is cleared. Where the interruption arrives beside the
+// program rather than between its steps (the console handler's own thread
+// on Windows), it instead waits until the path is cleared and then ends
+// the process, and a path set after it has come waits for that end.
 void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept);
 }

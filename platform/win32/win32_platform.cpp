@@ -4,26 +4,26 @@
 
 namespace {
 
-// What an interruption undoes (platform_on_interrupt).
-const char* volatile interrupt_path;
-HANDLE volatile interrupt_file = INVALID_HANDLE_VALUE;
-volatile BOOL interrupt_empty;
+// The console handler runs on a thread of its own, beside the main thread,
+// which may be inside a rename at that moment: deleting the file beside
+// then could delete the output it has just become. So nothing is cleaned
+// up from there; the handler waits until the replacement under way has
+// ended, and from then on no other begins.
+enum : LONG { IDLE, REPLACING, ENDING };
+volatile LONG state = IDLE;
+bool holding;  // the main thread's view: it set REPLACING
 bool handler_installed;
 
-// Runs on a thread of its own when Ctrl+C, Ctrl+Break or closing the
-// console would end the process; the default handler after it ends it.
 BOOL WINAPI on_console_event(DWORD) {
-  const char* path = interrupt_path;
-  const HANDLE file = interrupt_file;
-  if (path != nullptr && file != INVALID_HANDLE_VALUE) {
-    if (interrupt_empty && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0) {
-      SetEndOfFile(file);
+  for (;;) {
+    LONG seen = IDLE;
+    if (__atomic_compare_exchange_n(&state, &seen, ENDING, false,
+                                    __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE) ||
+        seen == ENDING) {
+      return FALSE;  // the default handler ends the process
     }
-    // A file open without shared deletion cannot be deleted.
-    CloseHandle(file);
-    DeleteFileA(path);
+    Sleep(1);
   }
-  return FALSE;
 }
 
 }  // namespace
@@ -38,14 +38,23 @@ BOOL platform_keep_identity(HANDLE, LPCSTR) { return TRUE; }
 // is left alone instead.
 DWORD platform_link_target(HANDLE, LPSTR, DWORD) { return 0; }
 
-void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept) {
-  if (!handler_installed && path != nullptr) {
+void platform_on_interrupt(LPCSTR path, HANDLE, BOOL) {
+  if (path == nullptr) {
+    if (holding) __atomic_store_n(&state, IDLE, __ATOMIC_RELEASE);
+    holding = false;
+    return;
+  }
+  if (holding) return;
+  if (!handler_installed) {
     handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
   }
-  interrupt_path = nullptr;
-  interrupt_file = file;
-  interrupt_empty = empty_if_kept;
-  interrupt_path = path;
+  LONG seen = IDLE;
+  if (!__atomic_compare_exchange_n(&state, &seen, REPLACING, false,
+                                   __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+    // The process is ending: begin nothing that it would have to undo.
+    for (;;) Sleep(INFINITE);
+  }
+  holding = true;
 }
 
 }  // extern "C"
