@@ -9,11 +9,14 @@ server=$(dirname "$(readlink -f "$(command -v "$wine")")")/wineserver
 case $1 in
   start)
     mkdir -p "$WINEPREFIX"
-    "$server" -p < /dev/null > /dev/null 2>&1
+    # One left running (a run stopped before its stop) serves as well.
+    "$server" -p < /dev/null > /dev/null 2>&1 || true
     # The first start creates the prefix; do it here, not in a timed test.
     "$wine" cmd /c exit 0 < /dev/null > /dev/null 2>&1 || true
     ;;
   stop)
     "$server" -k < /dev/null > /dev/null 2>&1 || true
+    # Gone before anything starts another for this prefix.
+    "$server" -w < /dev/null > /dev/null 2>&1 || true
     ;;
 esac

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 namespace e2e {
@@ -104,8 +105,10 @@ pid_t start_program(const std::string& program, const fs::path& dir,
   return pid;
 }
 
-Result run_program(const std::string& program, const fs::path& dir,
-                   const Args& args, const RunOptions& options) {
+namespace {
+
+Result run_once(const std::string& program, const fs::path& dir,
+                const Args& args, const RunOptions& options) {
   const Args command = command_for(program, args, options);
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return {};
@@ -131,6 +134,23 @@ Result run_program(const std::string& program, const fs::path& dir,
   return result;
 }
 
+}  // namespace
+
+Result run_program(const std::string& program, const fs::path& dir,
+                   const Args& args, const RunOptions& options) {
+  Result result = run_once(program, dir, args, options);
+  // Under load Wine now and then starts a process whose standard output
+  // takes nothing (about 1 run in 3,000): a failure then says nothing. The
+  // program never fails silently into a working pipe, so such a run is
+  // made once more; one that is silent every time still fails its test.
+  if (is_windows_program() && !options.closed_stdout && result.code == 1 &&
+      result.out.empty() && result.err.empty()) {
+    std::cerr << "[ wine     ] a silent exit 1, run again\n";
+    result = run_once(program, dir, args, options);
+  }
+  return result;
+}
+
 long clean_run_us(const std::string& program, const fs::path& dir,
                   const Args& args) {
   const auto start = std::chrono::steady_clock::now();
@@ -142,11 +162,23 @@ long clean_run_us(const std::string& program, const fs::path& dir,
 
 int interrupted_run(const std::string& program, const fs::path& dir,
                     const Args& args, int sig, long delay_us,
-                    const RunOptions& options) {
+                    const RunOptions& options, long limit_ms) {
   const pid_t pid = start_program(program, dir, args, options);
   usleep(static_cast<useconds_t>(delay_us));
   kill(pid, sig);
-  return wait_program(pid);
+  if (limit_ms <= 0) return wait_program(pid);
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return HUNG;
+    }
+    usleep(1000);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool is_windows_program() {

@@ -64,11 +64,15 @@ int wait_program(pid_t pid);
 long clean_run_us(const std::string& program, const fs::path& dir,
                   const Args& args);
 
-// Starts program, sends it sig after delay_us and waits: its exit code, or
-// 128 + the signal that ended it.
+// What interrupted_run gives for a run still going after its limit, which
+// it then kills.
+constexpr int HUNG = -1;
+
+// Starts program, sends it sig after delay_us and waits, up to limit_ms
+// when that is > 0: its exit code, 128 + the signal that ended it, or HUNG.
 int interrupted_run(const std::string& program, const fs::path& dir,
                     const Args& args, int sig, long delay_us,
-                    const RunOptions& options = {});
+                    const RunOptions& options = {}, long limit_ms = 0);
 
 // Whether the program under test is a Windows build.
 bool is_windows_program();

@@ -166,16 +166,24 @@ TEST_F(WindowsCommandLine, InterruptedRunsLeaveNothingBehind) {
   const long clean_us = clean_run_us(env("KRELT_PROGRAM"), dir, args);
   std::mt19937 random(4242);
   std::uniform_int_distribution<long> delay(0, clean_us);
-  int interrupted = 0;
   const int runs = 40;
+  int interrupted = 0, wine_faults = 0;
   for (int i = 0; i < runs; ++i) {
     write("app.v", {'o', 'l', 'd'});
-    const int code =
-        interrupted_run(env("KRELT_PROGRAM"), dir, args, SIGINT, delay(random));
+    const int code = interrupted_run(env("KRELT_PROGRAM"), dir, args, SIGINT,
+                                     delay(random), {}, 10000);
     SCOPED_TRACE("run " + std::to_string(i) + ", exit " + std::to_string(code));
     // 0x3A: the low byte of STATUS_CONTROL_C_EXIT; Wine 8 ends a process
-    // that Ctrl+C stopped with 0.
-    EXPECT_TRUE(code == 0 || code == 0x3A || code == 128 + SIGINT);
+    // that Ctrl+C stopped with 0. 1: a failure of its own, with a message.
+    // Wine itself, met by SIGINT while it starts or ends a process, at times
+    // dies of SIGSEGV or SIGKILL or hangs; a plain mingw program with a
+    // console handler does so too, in about 1 run of 100. A fault in the
+    // program would end it with an exception code instead.
+    const bool wine_fault =
+        code == 128 + SIGSEGV || code == 128 + SIGKILL || code == HUNG;
+    wine_faults += wine_fault;
+    EXPECT_TRUE(code == 0 || code == 0x3A || code == 1 ||
+                code == 128 + SIGINT || wine_fault);
     const Bytes out = read("app.v");
     interrupted += out != want;
     EXPECT_TRUE(out == Bytes({'o', 'l', 'd'}) || out == want);
@@ -183,8 +191,11 @@ TEST_F(WindowsCommandLine, InterruptedRunsLeaveNothingBehind) {
     now.erase("app.v");
     EXPECT_EQ(now, names) << "nothing left behind";
   }
+  // A handler that never let the process end would hang about half of them.
+  EXPECT_LE(wine_faults, 5) << "far more than Wine's own";
   std::cout << "[ ctrl+c   ] " << interrupted << " of " << runs
-            << " runs stopped before the output was replaced\n";
+            << " runs stopped before the output was replaced; " << wine_faults
+            << " ended by faults of Wine's own\n";
 }
 
 }  // namespace
