@@ -67,8 +67,11 @@ krelt_windows_program(krelt-info krelt_info krelt_layout
                       ${PROJECT_SOURCE_DIR}/cmake/utf8.rc)
 
 # Test helpers for the Windows suite: the argument vector as the runtime
-# splits the real command line, and a launcher for raw command lines.
+# splits the real command line, a launcher for raw command lines, and a
+# reader that keeps a file open.
 krelt_windows_program(print_args tests/win32/print_args.cpp)
-add_executable(spawn tests/win32/spawn.cpp)
-krelt_warnings(spawn)
-target_link_options(spawn PRIVATE -static)
+foreach(helper spawn hold)
+  add_executable(${helper} tests/win32/${helper}.cpp)
+  krelt_warnings(${helper})
+  target_link_options(${helper} PRIVATE -static)
+endforeach()

@@ -81,9 +81,18 @@ void set_limit(int resource, rlim_t value) {
 
 }  // namespace
 
-int wait_program(pid_t pid) {
+int wait_program(pid_t pid, long limit_ms) {
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   int status = 0;
-  waitpid(pid, &status, 0);
+  while (waitpid(pid, &status, limit_ms > 0 ? WNOHANG : 0) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return HUNG;
+    }
+    usleep(1000);
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -166,19 +175,7 @@ int interrupted_run(const std::string& program, const fs::path& dir,
   const pid_t pid = start_program(program, dir, args, options);
   usleep(static_cast<useconds_t>(delay_us));
   kill(pid, sig);
-  if (limit_ms <= 0) return wait_program(pid);
-  const auto end =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return HUNG;
-    }
-    usleep(1000);
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return wait_program(pid, limit_ms);
 }
 
 bool is_windows_program() {

@@ -53,23 +53,23 @@ struct RunOptions {
 Result run_program(const std::string& program, const fs::path& dir,
                    const Args& args, const RunOptions& options = {});
 
+// What wait_program gives for a run still going after its limit, which it
+// then kills.
+constexpr int HUNG = -1;
+
 // Starts program (through KRELT_RUNNER) in dir with its output discarded;
-// wait_program gives its exit code, or 128 + the signal that ended it.
+// wait_program gives its exit code, 128 + the signal that ended it, or
+// HUNG when limit_ms > 0 passed first.
 pid_t start_program(const std::string& program, const fs::path& dir,
                     const Args& args, const RunOptions& options = {});
-int wait_program(pid_t pid);
+int wait_program(pid_t pid, long limit_ms = 0);
 
 // How long a clean run of program takes here, in microseconds (qemu,
 // valgrind and Wine are slow to start).
 long clean_run_us(const std::string& program, const fs::path& dir,
                   const Args& args);
 
-// What interrupted_run gives for a run still going after its limit, which
-// it then kills.
-constexpr int HUNG = -1;
-
-// Starts program, sends it sig after delay_us and waits, up to limit_ms
-// when that is > 0: its exit code, 128 + the signal that ended it, or HUNG.
+// Starts program, sends it sig after delay_us and waits (wait_program).
 int interrupted_run(const std::string& program, const fs::path& dir,
                     const Args& args, int sig, long delay_us,
                     const RunOptions& options = {}, long limit_ms = 0);
