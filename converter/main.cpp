@@ -34,13 +34,16 @@ int app::main(int argc, char** argv) {
 
   Stream* input = stream_open(argv[1], "rb");
   if (input == nullptr) return fail(READ_ERROR);
+  // Which file the image is, so that converting in place is recognised
+  // under any name (a link, another spelling of the path); unknown, the
+  // output is never written over in place.
+  FileId source;
+  uint64_t length = 0;
+  const bool source_known = stream_file_id(input, &source, &length) == 0;
+  if (source_known) heap_expect_fill(buffer, WORK_BUFFER_SIZE, length);
   const uint32_t n = stream_read(buffer, 1, WORK_BUFFER_SIZE, input);
   // A failed read may have delivered part of the image: never convert that.
   const bool read_failed = stream_error(input) != 0;
-  // Which file the image is, so that converting in place is recognised
-  // under any name (a link, another spelling of the path).
-  FileId source;
-  const bool source_known = stream_file_id(input, &source) == 0;
   stream_close(input);
   if (read_failed || n > MAX_IMAGE_SIZE) return fail(READ_ERROR);
   // Shorter than the header: the checks would look at bytes never read.
@@ -48,18 +51,12 @@ int app::main(int argc, char** argv) {
 
   rewrite_header(buffer, heap_size, mmarea_size);
 
-  // Opened only now, so every failure above leaves an existing output as it
-  // was; and since the input is closed, both may name the same file. The
-  // new file takes the output's place only once it is whole, so a failure
-  // or a kill at any moment leaves the output (in place: the image) as it
-  // was.
-  Stream* output =
-      stream_replace(argv[2], "wb", source_known ? &source : nullptr);
-  if (output == nullptr) return fail(WRITE_ERROR);
-  if (stream_write(buffer, 1, n, output) != n) {
-    stream_abandon(output);
+  // Written only now, so every failure above leaves an existing output as
+  // it was; and since the input is closed, both may name the same file.
+  // Only the header differs from the image.
+  if (replace_file(argv[2], buffer, n, source_known ? &source : nullptr,
+                   HEADER_SIZE) != 0) {
     return fail(WRITE_ERROR);
   }
-  if (stream_commit(output) != 0) return fail(WRITE_ERROR);
   return 0;
 }

@@ -76,9 +76,18 @@ typedef struct OVERLAPPED* LPOVERLAPPED;
 #define ERROR_SHARING_VIOLATION 32
 #define ERROR_HANDLE_DISK_FULL 39
 #define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_NAME 123
 #define ERROR_DISK_FULL 112
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
+
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  long long QuadPart;
+} LARGE_INTEGER;
 
 typedef struct _FILETIME {
   DWORD dwLowDateTime;
@@ -128,16 +137,20 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file,
                                        LPBY_HANDLE_FILE_INFORMATION info);
 BOOL WINAPI SetEndOfFile(HANDLE file);
 void WINAPI Sleep(DWORD milliseconds);
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 }
 
 #endif
 
-// Facts of the platform that the runtime plans with.
-#if defined(_WIN32)
+// Facts of the platform that the runtime plans with. The in-memory test
+// platform is built with either set (KRELT_WINDOWS_RULES: Windows'), so
+// that the runtime's branches for both run on every machine.
+#if defined(_WIN32) || defined(KRELT_WINDOWS_RULES)
 // Bytes in a path the ANSI file calls take, terminator included.
-constexpr unsigned PLATFORM_PATH_MAX = MAX_PATH;
+constexpr unsigned PLATFORM_PATH_MAX = 260;
 // Windows holds a file's name while any handle is open on it: replacing
-// it can be refused for a moment.
+// it can be refused for a moment, and the refusal (ERROR_ACCESS_DENIED
+// among others) cannot be told from a folder's.
 constexpr bool PLATFORM_OPEN_FILE_BLOCKS_REPLACE = true;
 constexpr bool platform_is_separator(char c) { return c == '\\' || c == '/'; }
 // A full path may start with a drive letter and a colon.
@@ -159,28 +172,59 @@ constexpr bool PLATFORM_NAME_BY_FINAL_PATH = false;
 // Bytes in one name within a folder (NAME_MAX; 255 UTF-16 units on NTFS,
 // so never fewer bytes).
 constexpr unsigned PLATFORM_NAME_MAX = 255;
+#if defined(__linux__) && !defined(KRELT_WINDOWS_RULES)
+// A transparent huge page: a block of this size or more may ask for them.
+constexpr unsigned PLATFORM_HUGE_PAGE = 2u << 20;
+#else
+constexpr unsigned PLATFORM_HUGE_PAGE = 0;  // none to ask for
+#endif
 
-// Calls beyond KERNEL32 that each backend supplies, so that what the
-// runtime asks for is named for what it is.
+// Who owns a file and how it may be used, where the platform keeps that
+// apart from the file's data (POSIX: owner, group and mode); carried from
+// the file a new one replaces to the new one.
+struct PlatformOwner {
+  DWORD user;
+  DWORD group;
+  DWORD mode;
+};
+
+// Calls beyond KERNEL32 that each backend supplies: each is named for the
+// one decision it stands for, so that no KERNEL32 call makes one.
 extern "C" {
+// GetFileInformationByHandle, and the file's owner from the same look
+// (left as it is where the platform has none to carry over).
+BOOL platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
+                               PlatformOwner* owner);
+
+// Whether this process may write the file, whose information `info` holds,
+// as opening it for writing would decide (POSIX: the kernel's access
+// check, access lists and read-only file systems included; Windows: the
+// read-only attribute). FALSE also when that cannot be told.
+BOOL platform_may_write(HANDLE file, const BY_HANDLE_FILE_INFORMATION* info);
+
+// Creates a file at path for writing, exclusively (ERROR_FILE_EXISTS
+// where the name is taken), that no other user may open until
+// platform_keep_identity gives it its owner and mode.
+HANDLE platform_create_private(LPCSTR path);
+
 // Gives `file`, a file the process has just created, the owner, group and
-// mode of the file at `like` as far as the process may set them, or the
-// mode of a newly made file when `like` is null. FALSE when its access
-// could not be settled; on Windows the file keeps what its folder gives.
-BOOL platform_keep_identity(HANDLE file, LPCSTR like);
+// mode in `like` as far as the process may set them, or the mode of a
+// newly made file when `like` is null. FALSE when its access could not be
+// settled; on Windows the file keeps what its folder gives.
+BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like);
 
 // The path a link (opened as itself, FILE_FLAG_OPEN_REPARSE_POINT) holds,
 // as written in it: its length, or 0 when the platform cannot tell. On
 // Windows it cannot.
 DWORD platform_link_target(HANDLE link, LPSTR path, DWORD size);
 
-// What the process undoes when an interruption ends it (a signal on POSIX;
-// Ctrl+C, Ctrl+Break or a closed console on Windows): the file at `path`,
-// open as `file`, is deleted, or emptied when `empty_if_kept` and its
-// folder refuses the deletion. A null path clears it. path must stay
-// valid until it is cleared. Where the interruption arrives beside the
-// program rather than between its steps (the console handler's own thread
-// on Windows), it instead waits until the path is cleared and then ends
-// the process, and a path set after it has come waits for that end.
-void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept);
+// From TRUE until FALSE, an interruption (a signal on POSIX; Ctrl+C,
+// Ctrl+Break or a closed console on Windows) waits; once FALSE is given
+// it acts as it would have, so the process ends of it then. SIGKILL
+// cannot be made to wait. Calls do not nest.
+void platform_defer_interruptions(BOOL defer);
+
+// Asks for huge pages for a large block from HeapAlloc that is about to be
+// filled (a hint; nothing where PLATFORM_HUGE_PAGE is 0).
+void platform_prefer_huge_pages(LPVOID block, SIZE_T length);
 }

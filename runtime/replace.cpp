@@ -2,22 +2,28 @@
 
 #include "runtime/format.h"
 
+// A replacement is a short sequence: look at the output, decide how it is
+// written, then write it that way: beside it and renamed over it, over it
+// where its folder takes no new file, or directly for a device. From the
+// first file made (or written over) to the rename or removal that ends it,
+// interruptions wait.
 namespace {
 
-// Names a killed run may have left are skipped, a bounded number of them.
-constexpr int TEMPORARY_ATTEMPTS = 4;
+// Names held by another run, or left by a killed one, are skipped, a
+// bounded number of them.
+constexpr int BESIDE_ATTEMPTS = 4;
 // A file replaced by another run while it is looked at is looked at again.
-constexpr int PROBE_ATTEMPTS = 8;
+constexpr int LOOK_ATTEMPTS = 8;
 // Links to nothing yet followed one after another, at most.
 constexpr int LINK_DEPTH = 8;
 // A rename refused because a reader has the file open passes once the
 // reader closes it: about a second of short pauses.
 constexpr int RENAME_ATTEMPTS = 100;
 constexpr DWORD RENAME_PAUSE_MS = 10;
-// ".krelt-" + process id + "-" + attempt + ".tmp", at most.
-constexpr uint32_t SUFFIX_MAX = 7 + 10 + 2 + 4;
-// The block of names: where the output lives, and the file beside it.
-constexpr uint32_t NAMES_SIZE = 2 * PLATFORM_PATH_MAX + SUFFIX_MAX;
+// ".krelt-" + process id + "-" + 8 hex digits + ".tmp", at most.
+constexpr uint32_t SUFFIX_MAX = 7 + 10 + 1 + 8 + 4;
+// The most bytes an image written over in place has rewritten.
+constexpr uint32_t CHANGED_MAX = 64;
 constexpr DWORD SHARE_ALL =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -26,20 +32,46 @@ enum Kind {
   KIND_FILE,     // a file that may be replaced
   KIND_DEVICE,   // a device, pipe or terminal, or a link to one
   KIND_AGAIN,    // replaced while looked at: look again
-  KIND_REFUSED,  // a folder, a read-only file, or no way to tell
+  KIND_REFUSED,  // a folder, a file this run may not write, or no way to tell
 };
 
-struct Output {
+// What the look at the output found.
+struct Look {
   Kind kind;
-  bool is_source;
+  bool is_source;  // the file the data was read from
+  PlatformOwner owner;
+  FileId id;
 };
+
+// One replacement under way: what goes where.
+struct Replacement {
+  const void* data;
+  uint32_t length;
+  const FileId* source;
+  uint32_t changed;
+  Look look;
+  char target[PLATFORM_PATH_MAX];  // the output, or where its link leads
+  char beside[PLATFORM_PATH_MAX];
+  char scratch[PLATFORM_PATH_MAX];
+};
+
+enum Outcome { DONE, FAILED, FOLDER_REFUSES };
 
 char* put_text(char* end, const char* text) {
   while (*text != 0) *end++ = *text++;
   return end;
 }
 
-HANDLE look(const char* path, DWORD flags) {
+FileId id_of(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+bool same_id(const FileId& a, const FileId& b) {
+  return a.volume == b.volume && a.index_high == b.index_high &&
+         a.index_low == b.index_low;
+}
+
+HANDLE look_handle(const char* path, DWORD flags) {
   return CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
                      flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
@@ -58,89 +90,109 @@ bool follow_text(char* at, const char* text) {
   return true;
 }
 
-// What the output path names, and where the file to replace lives (left in
-// `target`): the path as given, or what a link leads to, through a chain
-// of them, or the name a link to nothing yet holds. `scratch` has room
-// for a path.
-Output probe(const char* path, const FileId* source, char* target,
-             char* scratch) {
-  *put_text(target, path) = 0;
-  HANDLE handle = INVALID_HANDLE_VALUE;
+// The output by the name of what the handle has open, where a link leads
+// there or the platform names files that way. That name must still lead
+// to this very file: one renamed or replaced meanwhile is looked at again.
+Kind by_final_path(Replacement* r, HANDLE handle, const FileId& id,
+                   bool link) {
+  const DWORD n = GetFinalPathNameByHandleA(handle, r->scratch,
+                                            PLATFORM_PATH_MAX,
+                                            FILE_NAME_NORMALIZED);
+  // Without a final path a link's target cannot be told; a file that is
+  // no link keeps the name it was given (on Windows the long form,
+  // \\?\C:\..., may be too long for the ANSI calls).
+  if (n == 0 || n >= PLATFORM_PATH_MAX) return link ? KIND_REFUSED : KIND_FILE;
+  const HANDLE named = look_handle(r->scratch, 0);
+  if (named == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? KIND_AGAIN : KIND_REFUSED;
+  }
   BY_HANDLE_FILE_INFORMATION info;
-  bool known = false;
+  const bool known = GetFileInformationByHandle(named, &info) != 0;
+  CloseHandle(named);
+  if (!known) return KIND_REFUSED;
+  if (!same_id(id_of(info), id)) return KIND_AGAIN;
+  *put_text(r->target, r->scratch) = 0;
+  return KIND_FILE;
+}
+
+// What the opened output is. Whatever cannot be told is refused.
+Kind classify(Replacement* r, HANDLE handle, bool known,
+              const BY_HANDLE_FILE_INFORMATION& info, bool link) {
+  const DWORD type = GetFileType(handle);
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return KIND_DEVICE;
+  if (type != FILE_TYPE_DISK || !known ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      !platform_may_write(handle, &info)) {
+    return KIND_REFUSED;
+  }
+  if (!link && !PLATFORM_NAME_BY_FINAL_PATH) return KIND_FILE;
+  return by_final_path(r, handle, id_of(info), link);
+}
+
+// Looks at the output path before anything is made, leaving in r->target
+// where the file to replace lives: the path as given, or what a link
+// leads to, through a chain of them, or the name a link to nothing yet
+// holds. Only "no such file" makes a new file.
+Look look_at(Replacement* r, const char* path) {
+  Look look = {KIND_REFUSED, false, {0, 0, 0}, {0, 0, 0}};
+  *put_text(r->target, path) = 0;
+  BY_HANDLE_FILE_INFORMATION info;
+  HANDLE handle;
+  bool known;
   bool link = false;
   for (int depth = 0;; ++depth) {
-    handle = look(target, FILE_FLAG_OPEN_REPARSE_POINT);
+    handle = look_handle(r->target, FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
-      // Only a name that is not there is a new file; anything else (no
-      // folder, no access, no memory) is a reason to touch nothing.
-      return {GetLastError() == ERROR_FILE_NOT_FOUND ? KIND_NEW : KIND_REFUSED,
-              false};
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) look.kind = KIND_NEW;
+      return look;
     }
-    known = GetFileInformationByHandle(handle, &info) != 0;
+    known = platform_file_information(handle, &info, &look.owner) != 0;
     if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
       break;
     }
     // A link: the file at the end of its chain, where there is one.
     link = true;
-    const HANDLE end = look(target, 0);
+    const HANDLE end = look_handle(r->target, 0);
     if (end != INVALID_HANDLE_VALUE) {
       CloseHandle(handle);
       handle = end;
-      known = GetFileInformationByHandle(handle, &info) != 0;
+      known = platform_file_information(handle, &info, &look.owner) != 0;
       break;
     }
     // A link to nothing yet: its target is made where it says, as opening
     // it would; a loop of links or a link the platform cannot read is not
     // followed.
     const bool dangling = GetLastError() == ERROR_FILE_NOT_FOUND;
-    const DWORD n =
-        dangling ? platform_link_target(handle, scratch, PLATFORM_PATH_MAX) : 0;
+    const DWORD n = dangling ? platform_link_target(handle, r->scratch,
+                                                    PLATFORM_PATH_MAX)
+                             : 0;
     CloseHandle(handle);
     if (n == 0 || n >= PLATFORM_PATH_MAX || depth == LINK_DEPTH ||
-        !follow_text(target, scratch)) {
-      return {KIND_REFUSED, false};
+        !follow_text(r->target, r->scratch)) {
+      return look;
     }
   }
-  Output out = {KIND_FILE, false};
-  const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    out.kind = KIND_DEVICE;
-  } else if (!known || (info.dwFileAttributes & refused) != 0) {
-    out.kind = KIND_REFUSED;
-  } else if (link || PLATFORM_NAME_BY_FINAL_PATH) {
-    // The name of what the link leads to, checked by the platform to be
-    // this very file; a file replaced meanwhile has no such name. (On
-    // Windows it is in the long form, \\?\C:\..., which the ANSI calls
-    // take as well within their length limit; a name too long for that
-    // is used as given.)
-    const DWORD n = GetFinalPathNameByHandleA(
-        handle, scratch, PLATFORM_PATH_MAX, FILE_NAME_NORMALIZED);
-    if (n != 0 && n < PLATFORM_PATH_MAX) {
-      *put_text(target, scratch) = 0;
-    } else if (link) {
-      out.kind = KIND_AGAIN;
-    }
+  look.kind = classify(r, handle, known, info, link);
+  if (look.kind == KIND_FILE) {
+    look.id = id_of(info);
+    look.is_source = r->source != nullptr && same_id(look.id, *r->source);
   }
-  out.is_source = known && source != nullptr &&
-                  info.dwVolumeSerialNumber == source->volume &&
-                  info.nFileIndexHigh == source->index_high &&
-                  info.nFileIndexLow == source->index_low;
   CloseHandle(handle);
-  return out;
+  return look;
 }
 
-// The name of the file written beside `target`, for one attempt: the
-// target's name and a suffix that says whose it is, the name shortened
-// (never inside a UTF-8 character) so that it stays within the limits of
-// one name and of a whole path. False when not even the suffix fits.
-bool temporary_name(const char* target, int attempt, char* out) {
+// The name of the file beside the target: the target's name and a suffix
+// of this run's own (its process id and the moment, which differ between
+// runs that share a process id), the name shortened (never inside a UTF-8
+// character) so that it stays within the limits of one name and of a
+// whole path. False when not even the suffix fits.
+bool temporary_name(const char* target, char* out) {
+  LARGE_INTEGER now;
+  if (!QueryPerformanceCounter(&now)) now.QuadPart = 0;
   char suffix[SUFFIX_MAX + 1];
   char* end = put_decimal(put_text(suffix, ".krelt-"), GetCurrentProcessId());
-  if (attempt > 0) {
-    *end++ = '-';
-    *end++ = static_cast<char>('0' + attempt);
-  }
+  *end++ = '-';
+  end = put_hex(end, static_cast<uint32_t>(now.QuadPart), 8);
   *put_text(end, ".tmp") = 0;
   const uint32_t suffix_length = static_cast<uint32_t>(end + 4 - suffix);
 
@@ -173,106 +225,31 @@ bool folder_refuses(DWORD error) {
          error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
 
-enum Created { CREATED, FOLDER_REFUSES, NOT_CREATED };
-
 // Creates a file of this run's own beside the target, never one that
 // exists, so that runs writing one output at once each get their own.
-Created create_beside(Stream* stream, const Output& out) {
-  char* temporary = stream->names + PLATFORM_PATH_MAX;
-  for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
-    if (!temporary_name(stream->target, attempt, temporary)) break;
-    // Named for cleanup before it exists, so that no moment is left in
-    // which an interruption would leave it; a name that turns out to be
-    // taken can only be one a killed run of the same process id left.
-    platform_on_interrupt(temporary, INVALID_HANDLE_VALUE, FALSE);
-    const HANDLE handle =
-        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      stream->handle = handle;
-      stream->written = temporary;
-      stream->flags |= STREAM_BESIDE | STREAM_UNDO;
-      platform_on_interrupt(temporary, handle, FALSE);
-      return platform_keep_identity(
-                 handle, out.kind == KIND_FILE ? stream->target : nullptr)
-                 ? CREATED
-                 : NOT_CREATED;
-    }
+Outcome create_beside(Replacement* r, HANDLE* file) {
+  for (int attempt = 0; attempt < BESIDE_ATTEMPTS; ++attempt) {
+    if (!temporary_name(r->target, r->beside)) return FAILED;
+    *file = platform_create_private(r->beside);
+    if (*file != INVALID_HANDLE_VALUE) return DONE;
     const DWORD error = GetLastError();
-    platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE);
     if (folder_refuses(error)) return FOLDER_REFUSES;
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
-  return NOT_CREATED;
+  return FAILED;
 }
 
-// Opens the existing target for writing as it is (never emptied): true
-// when it opened.
-bool open_target(Stream* stream) {
-  stream->handle = CreateFileA(stream->target, GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return stream->handle != INVALID_HANDLE_VALUE;
+bool write_whole(HANDLE file, const void* data, uint32_t length) {
+  DWORD put = 0;
+  return WriteFile(file, data, length, &put, nullptr) != 0 && put == length;
 }
 
-// Opens the existing target to be written over from its start. Unless it
-// is the image the data came from (which such a write leaves whole), an
-// interruption removes it or, where that is refused, empties it.
-bool open_over(Stream* stream) {
-  if (!open_target(stream)) return false;
-  stream->flags |= STREAM_OVER;
-  if ((stream->flags & STREAM_SOURCE) == 0) {
-    stream->flags |= STREAM_UNDO;
-    stream->written = stream->target;
-    platform_on_interrupt(stream->target, stream->handle, TRUE);
-  }
-  return true;
-}
-
-// Undoes what the stream wrote, its handle already closed where `closed`.
-void undo(Stream* stream, bool closed) {
-  const bool remove = (stream->flags & STREAM_UNDO) != 0;
-  if (!closed) {
-    // Written over in place: emptied first, in case it cannot be removed.
-    if (remove && (stream->flags & STREAM_OVER) != 0 &&
-        SetFilePointer(stream->handle, 0, nullptr, FILE_BEGIN) == 0) {
-      SetEndOfFile(stream->handle);
-    }
-    CloseHandle(stream->handle);
-  }
-  if (remove && stream->written != nullptr) DeleteFileA(stream->written);
-}
-
-// Ends a write over the target in place: its length set where the writing
-// ended, closed; undone when `ok` is false already or either step fails.
-bool finish_over(Stream* stream, bool ok) {
-  ok = ok && SetEndOfFile(stream->handle) != 0;
-  if (!ok) {
-    undo(stream, false);
-    return false;
-  }
-  // Whole now: an interruption from here on must leave it.
-  platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE);
-  if (CloseHandle(stream->handle) == 0) {
-    undo(stream, true);
-    return false;
-  }
-  return true;
-}
-
-void free_replacement(Stream* stream) {
-  platform_on_interrupt(nullptr, INVALID_HANDLE_VALUE, FALSE);
-  if (stream->names != nullptr) heap_free(stream->names);
-  heap_free(stream);
-}
-
-// Renames the file beside over the target. A refusal that an open handle
-// causes passes once the handle is closed, so only that one is tried again.
-DWORD rename_into_place(const Stream* stream) {
+// Renames the file beside over the target: 0, or the refusal. A refusal
+// that an open handle causes passes once the handle is closed, so only
+// that one is tried again.
+DWORD rename_into_place(const Replacement* r) {
   for (int attempt = 0;; ++attempt) {
-    if (MoveFileExA(stream->written, stream->target,
-                    MOVEFILE_REPLACE_EXISTING)) {
-      return 0;
-    }
+    if (MoveFileExA(r->beside, r->target, MOVEFILE_REPLACE_EXISTING)) return 0;
     const DWORD error = GetLastError();
     const bool passing =
         error == ERROR_SHARING_VIOLATION ||
@@ -282,126 +259,151 @@ DWORD rename_into_place(const Stream* stream) {
   }
 }
 
-// The folder refused the rename (a sticky folder, say) but the target may
-// still be written: the file beside is read back whole and removed, then
-// written over the target from its start, undone as any such write.
-bool copy_over(Stream* stream) {
-  const char* beside = stream->written;
-  stream->written = nullptr;
-  stream->flags &= ~(STREAM_BESIDE | STREAM_UNDO);
-  const HANDLE from =
-      CreateFileA(beside, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  BY_HANDLE_FILE_INFORMATION info;
-  char* data = nullptr;
-  DWORD got = 0;
-  // Exactly what was written: a read that delivers less has failed.
-  bool ok = from != INVALID_HANDLE_VALUE &&
-            GetFileInformationByHandle(from, &info) &&
-            info.nFileSizeHigh == 0 &&
-            (data = static_cast<char*>(heap_alloc(info.nFileSizeLow + 1))) !=
-                nullptr &&
-            ReadFile(from, data, info.nFileSizeLow, &got, nullptr) &&
-            got == info.nFileSizeLow;
-  if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
-  DeleteFileA(beside);
-  DWORD put = 0;
-  if (ok && open_over(stream)) {
-    ok = finish_over(
-        stream,
-        WriteFile(stream->handle, data, got, &put, nullptr) != 0 && put == got);
-  } else {
-    ok = false;
+// The new file written beside the target and renamed over it. A rename
+// that the folder refuses while the target may still be written (a
+// sticky folder) is FOLDER_REFUSES; where an open file blocks a rename,
+// its refusal cannot be told from the folder's, so it is a failure.
+Outcome put_beside(Replacement* r) {
+  platform_defer_interruptions(TRUE);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  Outcome outcome = create_beside(r, &file);
+  if (outcome == DONE) {
+    const PlatformOwner* like =
+        r->look.kind == KIND_FILE ? &r->look.owner : nullptr;
+    const bool written = platform_keep_identity(file, like) &&
+                         write_whole(file, r->data, r->length);
+    const bool closed = CloseHandle(file) != 0;
+    const DWORD refusal =
+        written && closed ? rename_into_place(r) : ERROR_GEN_FAILURE;
+    if (refusal != 0) {
+      DeleteFileA(r->beside);
+      const bool kept = written && closed && refusal == ERROR_ACCESS_DENIED &&
+                        !PLATFORM_OPEN_FILE_BLOCKS_REPLACE;
+      outcome = kept ? FOLDER_REFUSES : FAILED;
+    }
   }
-  if (data != nullptr) heap_free(data);
+  platform_defer_interruptions(FALSE);
+  return outcome;
+}
+
+// The image itself, in place: only its first bytes are written, in one
+// write; a write cut short puts the old ones back.
+bool write_header(HANDLE file, const Replacement* r) {
+  char old[CHANGED_MAX];
+  DWORD got = 0;
+  DWORD put = 0;
+  if (r->changed > CHANGED_MAX ||
+      !ReadFile(file, old, r->changed, &got, nullptr) || got != r->changed ||
+      SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0) {
+    return false;
+  }
+  if (write_whole(file, r->data, r->changed)) return true;
+  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0) {
+    WriteFile(file, old, got, &put, nullptr);
+  }
+  return false;
+}
+
+// Another file: emptied first, as a plain "wb" open does, so that a run
+// stopped at any moment leaves it visibly short; emptied again when the
+// write fails.
+bool write_emptied(HANDLE file, const Replacement* r) {
+  if (!SetEndOfFile(file)) return false;
+  if (write_whole(file, r->data, r->length)) return true;
+  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0) SetEndOfFile(file);
+  return false;
+}
+
+// Written over the target where its folder takes no new file. Never where
+// the data's own file cannot be told, as that may be the target itself.
+bool put_over(Replacement* r) {
+  if (r->source == nullptr) return false;
+  platform_defer_interruptions(TRUE);
+  const HANDLE file =
+      CreateFileA(r->target, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool ok = false;
+  if (file != INVALID_HANDLE_VALUE) {
+    // Still the file looked at, and in place still the image's length.
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool in_place = r->look.is_source;
+    const bool same =
+        GetFileInformationByHandle(file, &info) != 0 &&
+        same_id(id_of(info), r->look.id) &&
+        (!in_place || (info.nFileSizeHigh == 0 && info.nFileSizeLow == r->length));
+    ok = same && (in_place ? write_header(file, r) : write_emptied(file, r));
+    const bool closed = CloseHandle(file) != 0;
+    if (same && !in_place && !(ok && closed)) DeleteFileA(r->target);
+    ok = ok && closed;
+  }
+  platform_defer_interruptions(FALSE);
   return ok;
+}
+
+// A device or pipe, written as it is: never created, emptied, removed or
+// renamed. A file put in its place since the look is not written.
+bool put_direct(const Replacement* r) {
+  const HANDLE file = CreateFileA(r->target, GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const DWORD type = GetFileType(file);
+  const bool ok = (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) &&
+                  write_whole(file, r->data, r->length);
+  const bool closed = CloseHandle(file) != 0;
+  return ok && closed;
+}
+
+bool put(Replacement* r) {
+  switch (r->look.kind) {
+    case KIND_DEVICE:
+      return put_direct(r);
+    case KIND_NEW:
+      return put_beside(r) == DONE;
+    case KIND_FILE:
+      switch (put_beside(r)) {
+        case DONE:
+          return true;
+        case FOLDER_REFUSES:
+          return put_over(r);
+        case FAILED:
+          return false;
+      }
+      return false;
+    case KIND_AGAIN:
+    case KIND_REFUSED:
+      break;
+  }
+  return false;
 }
 
 }  // namespace
 
-int stream_file_id(Stream* stream, FileId* id) {
+int stream_file_id(Stream* stream, FileId* id, uint64_t* length) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(stream->handle, &info)) return -1;
-  *id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  *id = id_of(info);
+  *length = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
   return 0;
 }
 
-Stream* stream_replace(const char* path, const char* mode,
-                       const FileId* source) {
-  if (mode[0] != 'w' || text_length(path) >= PLATFORM_PATH_MAX) {
-    return nullptr;
-  }
-  Stream* stream = new_stream(stream_mode_flags(mode));
-  if (stream == nullptr) return nullptr;
-  stream->names = static_cast<char*>(heap_alloc(NAMES_SIZE));
-  if (stream->names == nullptr) {
-    free_replacement(stream);
-    return nullptr;
-  }
-  stream->target = stream->names;
-
-  bool opened = false;
-  for (int attempt = 0; !opened && attempt < PROBE_ATTEMPTS; ++attempt) {
-    const Output out =
-        probe(path, source, stream->names, stream->names + PLATFORM_PATH_MAX);
-    bool again = out.kind == KIND_AGAIN;
-    stream->flags &= ~STREAM_SOURCE;
-    if (out.is_source) stream->flags |= STREAM_SOURCE;
-    switch (out.kind) {
-      case KIND_NEW:
-      case KIND_FILE:
-        switch (create_beside(stream, out)) {
-          case CREATED:
-            opened = true;
-            break;
-          case FOLDER_REFUSES:
-            opened = out.kind == KIND_FILE && open_over(stream);
-            break;
-          case NOT_CREATED:
-            break;
-        }
-        break;
-      case KIND_DEVICE:
-        // Written as it is, never created, emptied, removed or renamed.
-        opened = open_target(stream);
-        break;
-      case KIND_AGAIN:
-      case KIND_REFUSED:
-        break;
+int replace_file(const char* path, const void* data, uint32_t length,
+                 const FileId* source, uint32_t changed) {
+  if (text_length(path) >= PLATFORM_PATH_MAX) return -1;
+  Replacement* r =
+      static_cast<Replacement*>(heap_alloc(sizeof(Replacement)));
+  if (r == nullptr) return -1;
+  r->data = data;
+  r->length = length;
+  r->source = source;
+  r->changed = changed;
+  bool ok = false;
+  for (int attempt = 0; attempt < LOOK_ATTEMPTS; ++attempt) {
+    r->look = look_at(r, path);
+    if (r->look.kind != KIND_AGAIN) {
+      ok = put(r);
+      break;
     }
-    if (opened) return stream;
-    if (stream->flags & (STREAM_BESIDE | STREAM_OVER)) {
-      undo(stream, false);  // made, then refused its identity
-      again = false;
-    }
-    if (!again) break;
   }
-  free_replacement(stream);
-  return nullptr;
-}
-
-int stream_commit(Stream* stream) {
-  bool ok;
-  if (stream->flags & STREAM_OVER) {
-    ok = finish_over(stream, true);
-  } else if (CloseHandle(stream->handle) == 0) {
-    undo(stream, true);
-    ok = false;
-  } else if (stream->flags & STREAM_BESIDE) {
-    const DWORD refusal = rename_into_place(stream);
-    // A folder that lets the target be written but not replaced.
-    const bool writable =
-        refusal == ERROR_ACCESS_DENIED || refusal == ERROR_WRITE_PROTECT;
-    ok = refusal == 0 || (writable && copy_over(stream));
-    if (refusal != 0 && !writable) undo(stream, true);
-  } else {
-    ok = true;  // a device
-  }
-  free_replacement(stream);
+  heap_free(r);
   return ok ? 0 : -1;
-}
-
-void stream_abandon(Stream* stream) {
-  undo(stream, false);
-  free_replacement(stream);
 }

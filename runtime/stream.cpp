@@ -36,6 +36,14 @@ bool open_kind(char first, bool update, OpenKind* kind) {
   }
 }
 
+uint32_t stream_mode_flags(const char* mode) {
+  uint32_t flags = 0;
+  for (const char* m = mode + (mode[0] != 0 ? 1 : 0); *m != 0; ++m) {
+    if (*m == 'b') flags |= STREAM_BINARY;
+  }
+  return flags;
+}
+
 bool parse_mode(const char* mode, OpenKind* kind, uint32_t* flags) {
   bool update = false;
   for (const char* m = mode + (mode[0] != 0 ? 1 : 0); *m != 0; ++m) {
@@ -45,25 +53,15 @@ bool parse_mode(const char* mode, OpenKind* kind, uint32_t* flags) {
   return open_kind(mode[0], update, kind);
 }
 
-}  // namespace
-
-uint32_t stream_mode_flags(const char* mode) {
-  uint32_t flags = 0;
-  for (const char* m = mode + (mode[0] != 0 ? 1 : 0); *m != 0; ++m) {
-    if (*m == 'b') flags |= STREAM_BINARY;
-  }
-  return flags;
-}
-
+// The record for a new stream, with no handle yet; null when no memory can
+// be had.
 Stream* new_stream(uint32_t flags) {
   Stream* stream = static_cast<Stream*>(heap_alloc(sizeof(Stream)));
   if (stream != nullptr) {
-    *stream = {INVALID_HANDLE_VALUE, flags, nullptr, nullptr, nullptr};
+    *stream = {INVALID_HANDLE_VALUE, flags};
   }
   return stream;
 }
-
-namespace {
 
 // Drops every CR from bytes[0, length) in place; returns the bytes kept.
 uint32_t drop_carriage_returns(char* bytes, uint32_t length) {

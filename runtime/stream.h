@@ -10,11 +10,6 @@
 struct Stream {
   HANDLE handle;
   uint32_t flags;
-  // Set by stream_replace only (runtime/replace.h): the block holding the
-  // names below, the file the stream writes, and the file it stands for.
-  char* names;
-  const char* written;
-  const char* target;
 };
 
 // Bits of Stream::flags. Nothing outside the runtime sees them, so only
@@ -38,12 +33,6 @@ extern Stream std_err;
 // (binary). Null when the mode is bad, the file cannot be opened, or no
 // record can be allocated.
 Stream* stream_open(const char* path, const char* mode);
-
-// The flags a mode gives a new record (STREAM_BINARY for a 'b' after the
-// first byte), and the record itself, with no handle yet; null when no
-// memory can be had.
-uint32_t stream_mode_flags(const char* mode);
-Stream* new_stream(uint32_t flags);
 
 // Both return whole items. A short delivery from the platform is followed
 // by further reads until the request is filled or a read delivers nothing,

@@ -40,13 +40,13 @@ std::jmp_buf exit_jump;
 int exit_code;
 bool running;
 DWORD last_error;
-// What an interruption undoes (platform_on_interrupt).
-struct Interrupt {
-  bool active = false;
-  std::string path;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  bool empty = false;
-} interrupt;
+// Interruptions waiting (platform_defer_interruptions), and one that came
+// meanwhile.
+bool deferred;
+bool interrupt_pending;
+long long counter;
+// Whose identity each index a look gave out stands for.
+std::vector<std::string>& owners = *new std::vector<std::string>;
 
 std::string folder_of(const std::string& name) {
   const size_t slash = name.rfind('/');
@@ -65,8 +65,8 @@ bool may_unlink(const std::string& name) {
          !the_state.kept_names.count(name);
 }
 
-// As a signal or a console event ends the process: the registered file
-// goes (or is emptied), every handle closes, and the run ends.
+// As a signal or a console event ends the process: every handle closes
+// and the run ends; nothing else is undone.
 [[noreturn]] void die_interrupted();
 
 }  // namespace
@@ -88,7 +88,11 @@ const Fault* enter(Call call, HANDLE handle = nullptr, const char* path = "",
                                    (fault.persistent && fault.occurrence < n));
     if (picked) {
       the_state.fault_hit = true;
-      if (fault.kind == FaultKind::interrupt) die_interrupted();
+      if (fault.kind == FaultKind::interrupt) {
+        if (!deferred) die_interrupted();
+        interrupt_pending = true;
+        return nullptr;
+      }
       last_error = fault.error;
       return &fault;
     }
@@ -151,16 +155,6 @@ bool name_taken(const std::string& name) {
 }
 
 void die_interrupted() {
-  if (interrupt.active) {
-    const auto open =
-        open_files.find(reinterpret_cast<uintptr_t>(interrupt.file));
-    const std::string name = open != open_files.end() ? open->second.name : "";
-    if (may_unlink(interrupt.path)) {
-      the_state.files.erase(interrupt.path);
-    } else if (interrupt.empty && the_state.files.count(name)) {
-      the_state.files[name].clear();
-    }
-  }
   open_files.clear();
   the_state.open_handles = 0;
   exit_code = INTERRUPTED;
@@ -201,9 +195,14 @@ const char* call_name(Call call) {
                                       "GetFileInformationByHandle",
                                       "SetEndOfFile",
                                       "Sleep",
+                                      "QueryPerformanceCounter",
+                                      "platform_file_information",
+                                      "platform_may_write",
+                                      "platform_create_private",
                                       "platform_keep_identity",
-                                      "platform_on_interrupt",
-                                      "platform_link_target"};
+                                      "platform_link_target",
+                                      "platform_defer_interruptions",
+                                      "platform_prefer_huge_pages"};
   static_assert(sizeof names / sizeof names[0] == CALL_KIND_COUNT);
   return names[call];
 }
@@ -221,10 +220,13 @@ void reset() {
   open_files.clear();
   next_handle = FILE_BASE;
   last_error = 0;
-  interrupt = Interrupt();
+  deferred = false;
+  interrupt_pending = false;
+  counter = FIRST_COUNT;
+  owners.clear();
 }
 
-std::string interrupt_path() { return interrupt.active ? interrupt.path : ""; }
+bool deferring() { return deferred; }
 
 State& state() { return the_state; }
 
@@ -318,12 +320,34 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
   return TRUE;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
-                          LPSECURITY_ATTRIBUTES, DWORD disposition,
-                          DWORD attributes, HANDLE) {
-  if (enter(CALL_CREATE_FILE, nullptr, path) != nullptr) {
-    return INVALID_HANDLE_VALUE;
+namespace {
+
+// Names are UTF-8, as under the UTF-8 code page, and at most 255 bytes
+// within a folder.
+DWORD name_error(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string name =
+      slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.size() > PLATFORM_NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
+  for (size_t i = 0; i < name.size();) {
+    const unsigned char lead = static_cast<unsigned char>(name[i]);
+    const size_t n = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2
+                                   : (lead >> 4) == 14  ? 3
+                                   : (lead >> 3) == 30  ? 4
+                                                        : 0;
+    if (n == 0 || i + n > name.size()) return ERROR_INVALID_NAME;
+    for (size_t k = 1; k < n; ++k) {
+      if ((static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80) {
+        return ERROR_INVALID_NAME;
+      }
+    }
+    i += n;
   }
+  return 0;
+}
+
+HANDLE open_named(LPCSTR path, DWORD access, DWORD share_mode,
+                  DWORD disposition, DWORD attributes) {
   const bool link_itself = (attributes & FILE_FLAG_OPEN_REPARSE_POINT) &&
                            the_state.links.count(path);
   const std::string name = link_itself ? std::string(path) : resolve(path);
@@ -346,12 +370,18 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
   if (file.writable && the_state.read_only.count(name)) {
     return no_handle(ERROR_ACCESS_DENIED);
   }
+  // A reader holding the file shares reading only.
+  const auto held = the_state.held.find(name);
+  if (file.writable && held != the_state.held.end() && held->second > 0) {
+    return no_handle(ERROR_SHARING_VIOLATION);
+  }
   const DWORD closed = closed_folder_error(name);
   DWORD error = 0;
   switch (disposition) {
     case CREATE_NEW:
       if (name_taken(path)) return no_handle(ERROR_FILE_EXISTS);
       if (closed != 0) return no_handle(closed);
+      if (name_error(name) != 0) return no_handle(name_error(name));
       the_state.files[name];
       break;
     case OPEN_EXISTING:
@@ -376,6 +406,30 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
   return reinterpret_cast<HANDLE>(handle);
 }
 
+}  // namespace
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
+                          LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD attributes, HANDLE) {
+  if (enter(CALL_CREATE_FILE, nullptr, path) != nullptr) {
+    return INVALID_HANDLE_VALUE;
+  }
+  return open_named(path, access, share_mode, disposition, attributes);
+}
+
+HANDLE platform_create_private(LPCSTR path) {
+  if (enter(CALL_CREATE_PRIVATE, nullptr, path) != nullptr) {
+    return INVALID_HANDLE_VALUE;
+  }
+  return open_named(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+}
+
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
+  if (enter(CALL_PERFORMANCE_COUNTER) != nullptr) return FALSE;
+  count->QuadPart = counter++;
+  return TRUE;
+}
+
 DWORD WINAPI GetFileType(HANDLE handle) {
   if (enter(CALL_GET_FILE_TYPE, handle) != nullptr) return FILE_TYPE_UNKNOWN;
   if (std_stream(handle) != nullptr) return FILE_TYPE_CHAR;
@@ -384,9 +438,9 @@ DWORD WINAPI GetFileType(HANDLE handle) {
   return file->device ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
 }
 
-BOOL WINAPI GetFileInformationByHandle(HANDLE handle,
-                                       LPBY_HANDLE_FILE_INFORMATION info) {
-  if (enter(CALL_GET_FILE_INFO, handle) != nullptr) return FALSE;
+namespace {
+
+BOOL file_information(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
   const OpenFile* file = file_of(handle);
   // Devices, like the console, have no file information.
   if (file == nullptr || file->device) return fail_with(ERROR_GEN_FAILURE);
@@ -409,6 +463,43 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle,
   return TRUE;
 }
 
+}  // namespace
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE handle,
+                                       LPBY_HANDLE_FILE_INFORMATION info) {
+  if (enter(CALL_GET_FILE_INFO, handle) != nullptr) return FALSE;
+  return file_information(handle, info);
+}
+
+BOOL platform_file_information(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info,
+                               PlatformOwner* owner) {
+  if (enter(CALL_FILE_INFORMATION, handle) != nullptr) return FALSE;
+  if (!file_information(handle, info)) return FALSE;
+  if (owner != nullptr) {
+    const std::string& name = file_of(handle)->name;
+    const auto whose = the_state.identities.find(name);
+    owners.push_back(whose != the_state.identities.end() ? whose->second
+                                                         : name);
+    *owner = {static_cast<DWORD>(owners.size() - 1), 0, 0};
+  }
+  return TRUE;
+}
+
+BOOL platform_may_write(HANDLE handle, const BY_HANDLE_FILE_INFORMATION*) {
+  if (enter(CALL_MAY_WRITE, handle) != nullptr) return FALSE;
+  const OpenFile* file = file_of(handle);
+  if (file == nullptr) return fail_with(ERROR_GEN_FAILURE);
+  return the_state.read_only.count(file->name) == 0;
+}
+
+void platform_defer_interruptions(BOOL defer) {
+  enter(CALL_DEFER_INTERRUPTIONS);
+  deferred = defer != 0;
+  if (!deferred && interrupt_pending) die_interrupted();
+}
+
+void platform_prefer_huge_pages(LPVOID, SIZE_T) { enter(CALL_HUGE_PAGES); }
+
 BOOL WINAPI SetEndOfFile(HANDLE handle) {
   if (enter(CALL_SET_END_OF_FILE, handle) != nullptr) return FALSE;
   OpenFile* file = file_of(handle);
@@ -424,19 +515,13 @@ DWORD WINAPI GetLastError(void) {
 
 void WINAPI Sleep(DWORD) { enter(CALL_SLEEP); }
 
-BOOL platform_keep_identity(HANDLE handle, LPCSTR like) {
-  if (enter(CALL_KEEP_IDENTITY, handle, like != nullptr ? like : "") !=
-      nullptr) {
-    return FALSE;
-  }
+BOOL platform_keep_identity(HANDLE handle, const PlatformOwner* like) {
+  if (enter(CALL_KEEP_IDENTITY, handle) != nullptr) return FALSE;
   const OpenFile* file = file_of(handle);
-  if (file == nullptr) return fail_with(ERROR_GEN_FAILURE);
-  const std::string whose = like != nullptr ? resolve(like) : "";
-  const auto old = the_state.identities.find(whose);
-  the_state.identities[file->name] = like == nullptr ? "new"
-                                     : old != the_state.identities.end()
-                                         ? old->second
-                                         : whose;
+  if (file == nullptr || (like != nullptr && like->user >= owners.size())) {
+    return fail_with(ERROR_GEN_FAILURE);
+  }
+  the_state.identities[file->name] = like == nullptr ? "new" : owners[like->user];
   return TRUE;
 }
 
@@ -450,22 +535,19 @@ DWORD platform_link_target(HANDLE handle, LPSTR path, DWORD size) {
   return static_cast<DWORD>(text.size());
 }
 
-void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept) {
-  enter(CALL_ON_INTERRUPT, file, path != nullptr ? path : "");
-  interrupt.active = path != nullptr;
-  interrupt.path = path != nullptr ? path : "";
-  interrupt.file = file;
-  interrupt.empty = empty_if_kept != 0;
-}
-
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE handle, LPSTR path, DWORD size,
                                        DWORD) {
   if (enter(CALL_GET_FINAL_PATH, handle) != nullptr) return 0;
   const OpenFile* file = file_of(handle);
   if (file == nullptr) return fail_with(ERROR_GEN_FAILURE);
-  const DWORD n = static_cast<DWORD>(file->name.size());
+  std::string name = file->name;
+  if (the_state.stale_final_paths > 0) {
+    --the_state.stale_final_paths;
+    name = the_state.stale_final_name;
+  }
+  const DWORD n = static_cast<DWORD>(name.size());
   if (n >= size) return n + 1;  // the size needed, terminator included
-  std::memcpy(path, file->name.c_str(), n + 1);
+  std::memcpy(path, name.c_str(), n + 1);
   return n;
 }
 
@@ -589,6 +671,11 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   // the target is itself replaced, as on Windows.
   if (is_open(source) || is_open(target)) {
     return fail_with(ERROR_SHARING_VIOLATION);
+  }
+  const auto held = the_state.held.find(target);
+  if (held != the_state.held.end() && held->second > 0) {
+    --held->second;
+    return fail_with(ERROR_ACCESS_DENIED);
   }
   if (the_state.devices.count(target) || the_state.read_only.count(target) ||
       !may_unlink(target) || !may_unlink(source)) {

@@ -34,9 +34,14 @@ enum Call {
   CALL_GET_FILE_INFO,
   CALL_SET_END_OF_FILE,
   CALL_SLEEP,
+  CALL_PERFORMANCE_COUNTER,
+  CALL_FILE_INFORMATION,
+  CALL_MAY_WRITE,
+  CALL_CREATE_PRIVATE,
   CALL_KEEP_IDENTITY,
-  CALL_ON_INTERRUPT,
   CALL_LINK_TARGET,
+  CALL_DEFER_INTERRUPTIONS,
+  CALL_HUGE_PAGES,
   CALL_KIND_COUNT
 };
 
@@ -47,7 +52,8 @@ const char* call_name(Call call);
 enum class FaultKind {
   fail,       // the call reports failure (ReadFile delivers `amount` first)
   short_,     // ReadFile delivers, WriteFile accepts, at most `amount` bytes
-  interrupt,  // the process is interrupted (a signal, Ctrl+C) instead
+  interrupt,  // the process is interrupted (a signal, Ctrl+C) instead, or
+              // once interruptions no longer wait
 };
 
 // The exit code of a run ended by FaultKind::interrupt.
@@ -76,6 +82,8 @@ struct CallRecord {
 
 // The process id GetCurrentProcessId gives.
 constexpr DWORD PROCESS_ID = 4242;
+// QueryPerformanceCounter gives this, then one more at each call.
+constexpr long long FIRST_COUNT = 0x1000;
 
 struct State {
   std::map<std::string, std::vector<unsigned char>> files;
@@ -94,6 +102,15 @@ struct State {
   std::set<std::string> kept_names;
   // Files given an identity by platform_keep_identity, and with whose.
   std::map<std::string, std::string> identities;
+  // Renames over these names refused with ERROR_ACCESS_DENIED, as Windows
+  // refuses while a reader has the file open, this many times each; while
+  // held, they open for reading only.
+  std::map<std::string, int> held;
+  // The first this many GetFinalPathNameByHandleA calls answer this name,
+  // that of a file the one looked at was renamed from: it now leads
+  // elsewhere.
+  int stale_final_paths = 0;
+  std::string stale_final_name;
   std::string command_line;
   std::string stdin_bytes;
   std::string stdout_bytes;
@@ -124,8 +141,8 @@ Fault nth(Call call, uint64_t occurrence, FaultKind kind = FaultKind::fail,
 // The occurrence-th call of a kind and every one after it fail.
 Fault from_nth(Call call, uint64_t occurrence);
 uint64_t total_calls();
-// The file an interruption would remove now, if any.
-std::string interrupt_path();
+// Whether interruptions wait now (platform_defer_interruptions).
+bool deferring();
 // The handle GetStdHandle gives for standard output.
 HANDLE std_output_handle();
 

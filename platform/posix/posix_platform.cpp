@@ -1,10 +1,12 @@
 // The KERNEL32 subset on POSIX, and the process entry of the native program.
 //
-// A handle is a file descriptor. Reads and writes follow Win32 on a disk
-// file: a read fills the request unless the file ends, a write takes all it
-// is given unless it fails. Failures come back as return values, never as
-// signals, as on Win32: a write to a closed pipe or past the file-size
-// limit is a failed write.
+// A handle is a file descriptor. Each call translates one KERNEL32 call,
+// its flags and its errors, and decides nothing: the decisions are the
+// runtime's, or those of the calls of the platform layer's own at the end,
+// each named for the one it makes. Reads and writes follow Win32 on a disk
+// file: a read fills the request unless the file ends, a write takes all
+// it is given unless it fails. Failures come back as return values, never
+// as signals: a write to a closed pipe or past the file-size limit fails.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -15,6 +17,9 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -38,11 +43,9 @@ HANDLE handle_of(int fd) {
 
 // Large blocks get memory of their own, aligned for transparent huge
 // pages: the work buffer then fills with a couple of page faults instead
-// of a thousand, which on a virtual machine is most of a 4 MiB run. Only a
-// read of that much asks for them: a huge page is cleared whole at its
-// first touch, which costs a small image more than its few small pages.
+// of a thousand, which on a virtual machine is most of a 4 MiB run, once
+// the runtime asks for them (platform_prefer_huge_pages).
 const size_t HUGE_PAGE = 2u << 20;
-const off_t HUGE_READ = HUGE_PAGE / 4;
 const int LARGE_BLOCKS = 8;
 struct LargeBlock {
   void* start;
@@ -99,23 +102,6 @@ bool is_small(const void* block) {
   return at >= arena && at < arena + sizeof arena;
 }
 
-// Before a large read from a regular file (st) into a large block: huge
-// pages where the file holds enough to fill them.
-void hint_huge_pages(const struct stat& st, void* buffer, size_t length) {
-#ifdef MADV_HUGEPAGE  // Linux only
-  if (length < HUGE_PAGE || st.st_size < HUGE_READ) return;
-  for (const LargeBlock& large : large_blocks) {
-    if (large.start == buffer) {
-      madvise(large.start, large.length, MADV_HUGEPAGE);  // a hint only
-    }
-  }
-#else
-  (void)st;
-  (void)buffer;
-  (void)length;
-#endif
-}
-
 void write_all(int fd, const char* bytes, size_t length) {
   while (length > 0) {
     const ssize_t n = write(fd, bytes, length);
@@ -168,88 +154,32 @@ DWORD error_of(int err) {
 
 BOOL fail_errno() { return fail_with(error_of(errno)); }
 
-// Whether this process may write the file, as the access check of open()
-// would decide (access lists, a read-only or immutable file system too);
-// Win32 shows the answer as the read-only attribute. Where the kernel
-// cannot check a descriptor, the permission bits decide.
-bool may_write(int fd, const struct stat& st) {
-#if defined(AT_EMPTY_PATH) && defined(AT_EACCESS)
-  if (faccessat(fd, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
+// Failures of writes come back as results, never as signals, as on
+// Win32: a write to a closed pipe, or past the file-size limit, fails. The
+// two are blocked rather than ignored, so that a caller's own settings
+// stay as they were; one left pending is never delivered, as the process
+// never unblocks it.
+void block_write_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  sigaddset(&set, SIGXFSZ);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+// The signal mask before platform_defer_interruptions(TRUE). On Linux it
+// is the kernel's own, set directly: the C library keeps a few real-time
+// signals of its own out of any mask it sets, and those too must wait.
+#if defined(__linux__)
+unsigned long long mask_before;
 #else
-  (void)fd;
+sigset_t mask_before;
 #endif
-  const uid_t user = geteuid();
-  if (user == 0) return true;
-  if (st.st_uid == user) return (st.st_mode & S_IWUSR) != 0;
-  bool member = st.st_gid == getegid();
-  gid_t groups[64];
-  const int n = getgroups(64, groups);
-  for (int i = 0; i < n && !member; ++i) member = groups[i] == st.st_gid;
-  return (st.st_mode & (member ? S_IWGRP : S_IWOTH)) != 0;
-}
-
-// What an interruption undoes (platform_on_interrupt).
-const char* volatile interrupt_path;
-volatile int interrupt_fd = -1;
-volatile sig_atomic_t interrupt_empty;
-
-void on_interrupt(int sig) {
-  const char* path = interrupt_path;
-  if (path != nullptr && unlink(path) != 0 && interrupt_empty &&
-      interrupt_fd >= 0) {
-    (void)!ftruncate(interrupt_fd, 0);
-  }
-  // The handler was reset on entry and the signal is not blocked: the
-  // process now dies of it, so the caller sees how it ended.
-  raise(sig);
-}
-
-void install_signal_handlers() {
-  signal(SIGPIPE, SIG_IGN);
-  signal(SIGXFSZ, SIG_IGN);
-  // Every signal that ends a process by default and may come from outside
-  // it; those of faults in the program itself (SEGV, BUS...) are not here.
-  const int endings[] = {
-    SIGHUP,
-    SIGINT,
-    SIGQUIT,
-    SIGTERM,
-    SIGUSR1,
-    SIGUSR2,
-    SIGALRM,
-    SIGVTALRM,
-    SIGPROF,
-    SIGXCPU,
-#if defined(__linux__)  // elsewhere these are ignored by default
-    SIGIO,
-    SIGPWR,
-#endif
-  };
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_handler = on_interrupt;
-  action.sa_flags = SA_RESETHAND | SA_NODEFER;
-  sigemptyset(&action.sa_mask);
-  // Blocked while the handlers go in, so that a signal the caller chose to
-  // ignore (nohup, a background job) is never handled in between: it stays
-  // ignored, and one call per signal is enough.
-  sigset_t all, before;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &before);
-  for (int sig : endings) {
-    struct sigaction old;
-    if (sigaction(sig, &action, &old) == 0 && old.sa_handler == SIG_IGN) {
-      sigaction(sig, &old, nullptr);
-    }
-  }
-  sigprocmask(SIG_SETMASK, &before, nullptr);
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  install_signal_handlers();
+  block_write_signals();
   switch (join_arguments(argc, argv, &command_line)) {
     case JOIN_OK:
       break;
@@ -302,8 +232,7 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
                           LPSECURITY_ATTRIBUTES, DWORD disposition,
                           DWORD attributes, HANDLE) {
-  // Share modes are not emulated: any number of readers may share a file,
-  // and a writer that must be alone creates a file of its own.
+  // Share modes are not emulated: any number of readers may share a file.
   // No O_CLOEXEC: the process never starts another program, and some C
   // libraries spend a system call on it.
   int flags = O_NOCTTY;
@@ -325,15 +254,13 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
   }
   // The link itself, not what it leads to.
   if (attributes & FILE_FLAG_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW;
-  // A file made exclusively is the process's alone until it is given its
-  // identity (platform_keep_identity).
-  mode_t mode = 0666;
   switch (disposition) {
     case CREATE_NEW:
       flags |= O_CREAT | O_EXCL;
-      mode = 0600;
       break;
-    case CREATE_ALWAYS:  // truncated below, once the file is ours
+    case CREATE_ALWAYS:
+      flags |= O_CREAT | O_TRUNC;
+      break;
     case OPEN_ALWAYS:
       flags |= O_CREAT;
       break;
@@ -343,32 +270,12 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
       fail_with(ERROR_GEN_FAILURE);
       return INVALID_HANDLE_VALUE;
   }
-
   int fd;
   do {
-    fd = open(path, flags, mode);
+    fd = open(path, flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     fail_errno();
-    return INVALID_HANDLE_VALUE;
-  }
-#ifdef O_PATH
-  // A link opened as itself is what it is, not a file to be written.
-  if ((flags & O_PATH) && (flags & O_NOFOLLOW)) return handle_of(fd);
-#endif
-  // Made just now, so a new empty file.
-  if (disposition == CREATE_NEW) return handle_of(fd);
-  struct stat st;
-  bool ok = fstat(fd, &st) == 0;
-  if (!ok) fail_errno();
-  if (ok && S_ISDIR(st.st_mode) && access != 0)
-    ok = fail_with(ERROR_ACCESS_DENIED);
-  if (ok && disposition == CREATE_ALWAYS && S_ISREG(st.st_mode) &&
-      st.st_size != 0 && ftruncate(fd, 0) != 0) {
-    ok = fail_errno();
-  }
-  if (!ok) {
-    close(fd);
     return INVALID_HANDLE_VALUE;
   }
   return handle_of(fd);
@@ -376,8 +283,14 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD,
 
 DWORD WINAPI GetFileType(HANDLE file) {
   struct stat st;
-  if (fstat(fd_of(file), &st) != 0) return FILE_TYPE_UNKNOWN;
-  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return FILE_TYPE_DISK;
+  if (fstat(fd_of(file), &st) != 0) {
+    fail_errno();
+    return FILE_TYPE_UNKNOWN;
+  }
+  // A link opened as itself is a file system object, as on Windows.
+  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) {
+    return FILE_TYPE_DISK;
+  }
   if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
   return FILE_TYPE_CHAR;  // terminals and other devices, block ones too
 }
@@ -394,26 +307,35 @@ DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size,
 #elif defined(F_GETPATH)
   if (fcntl(fd_of(file), F_GETPATH, found) == 0) n = strlen(found);
 #endif
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof found) {
+  // A pipe or socket has a pseudo-name, not a path.
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof found || found[0] != '/') {
     fail_with(ERROR_PATH_NOT_FOUND);
     return 0;
   }
   found[n] = 0;
-  // The name must still lead to this very file: not a pipe's pseudo-name,
-  // nor the old name of a file renamed or deleted meanwhile.
-  struct stat by_handle, by_name;
-  if (found[0] != '/' || fstat(fd_of(file), &by_handle) != 0 ||
-      stat(found, &by_name) != 0 || by_handle.st_dev != by_name.st_dev ||
-      by_handle.st_ino != by_name.st_ino) {
-    fail_with(ERROR_PATH_NOT_FOUND);
-    return 0;
-  }
   if (static_cast<DWORD>(n) >= size) return static_cast<DWORD>(n) + 1;
   memcpy(path, found, static_cast<size_t>(n) + 1);
   return static_cast<DWORD>(n);
 }
 
-DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
+DWORD WINAPI GetCurrentProcessId(void) {
+#if defined(__linux__) && defined(__GLIBC__)
+  return static_cast<DWORD>(getpid());
+#elif defined(__linux__)
+  // The process is one thread, whose id is the process id; musl keeps it
+  // from start-up, where getpid asks the kernel again.
+  return static_cast<DWORD>(gettid());
+#else
+  return static_cast<DWORD>(getpid());
+#endif
+}
+
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
+  struct timespec now;
+  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return fail_errno();
+  count->QuadPart = static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+  return TRUE;
+}
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distance_high,
                             DWORD method) {
@@ -447,29 +369,12 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distance_high,
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read,
                      LPDWORD bytes_read, LPOVERLAPPED) {
-  const int fd = fd_of(file);
-  char* bytes = static_cast<char*>(buffer);
-  struct stat st;
-  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (regular) hint_huge_pages(st, buffer, bytes_to_read);
-  DWORD done = 0;
-  BOOL ok = TRUE;
-  while (done < bytes_to_read) {
-    const ssize_t n = read(fd, bytes + done, bytes_to_read - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ok = FALSE;
-      break;
-    }
-    if (n == 0) break;
-    done += static_cast<DWORD>(n);
-    // Pipes and terminals deliver in pieces, so go on gathering; a short
-    // read of a regular file is its end, and asking again would only cost
-    // a system call.
-    if (done < bytes_to_read && regular) break;
-  }
-  *bytes_read = done;
-  return ok;
+  ssize_t n;
+  do {
+    n = read(fd_of(file), buffer, bytes_to_read);
+  } while (n < 0 && errno == EINTR);
+  *bytes_read = n > 0 ? static_cast<DWORD>(n) : 0;
+  return n >= 0 ? TRUE : fail_errno();
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write,
@@ -482,7 +387,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write,
     const ssize_t n = write(fd, bytes + done, bytes_to_write - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      ok = FALSE;
+      ok = n < 0 ? fail_errno() : fail_with(ERROR_DISK_FULL);
       break;
     }
     done += static_cast<DWORD>(n);
@@ -493,15 +398,10 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write,
 
 BOOL WINAPI CloseHandle(HANDLE object) {
   // Linux releases the descriptor even when close reports EINTR.
-  return close(fd_of(object)) == 0 || errno == EINTR;
+  return close(fd_of(object)) == 0 || errno == EINTR ? TRUE : fail_errno();
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
-  // Only files are deleted, as on Windows: never a device node, a pipe or
-  // a link such as /dev/stdout that a failed write may have been aimed at.
-  struct stat st;
-  if (lstat(path, &st) != 0) return fail_errno();
-  if (!S_ISREG(st.st_mode)) return fail_with(ERROR_ACCESS_DENIED);
   return unlink(path) == 0 ? TRUE : fail_errno();
 }
 
@@ -517,26 +417,7 @@ DWORD WINAPI GetLastError(void) { return last_error; }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE file,
                                        LPBY_HANDLE_FILE_INFORMATION info) {
-  struct stat st;
-  if (fstat(fd_of(file), &st) != 0) return fail_errno();
-  memset(info, 0, sizeof *info);
-  DWORD attributes = 0;
-  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-  if (S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-  if (S_ISREG(st.st_mode) && !may_write(fd_of(file), st)) {
-    attributes |= FILE_ATTRIBUTE_READONLY;
-  }
-  info->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-  const uint64_t device = static_cast<uint64_t>(st.st_dev);
-  const uint64_t inode = static_cast<uint64_t>(st.st_ino);
-  info->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
-  info->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
-  info->nFileIndexLow = static_cast<DWORD>(inode);
-  info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
-  info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  info->nFileSizeLow = static_cast<DWORD>(size);
-  return TRUE;
+  return platform_file_information(file, info, nullptr);
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE file) {
@@ -553,7 +434,63 @@ void WINAPI Sleep(DWORD milliseconds) {
   }
 }
 
-BOOL platform_keep_identity(HANDLE file, LPCSTR like) {
+BOOL platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
+                               PlatformOwner* owner) {
+  struct stat st;
+  if (fstat(fd_of(file), &st) != 0) return fail_errno();
+  memset(info, 0, sizeof *info);
+  DWORD attributes = 0;
+  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  info->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  const uint64_t device = static_cast<uint64_t>(st.st_dev);
+  const uint64_t inode = static_cast<uint64_t>(st.st_ino);
+  info->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+  info->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
+  info->nFileIndexLow = static_cast<DWORD>(inode);
+  info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(size);
+  if (owner != nullptr) {
+    *owner = {static_cast<DWORD>(st.st_uid), static_cast<DWORD>(st.st_gid),
+              static_cast<DWORD>(st.st_mode & 07777)};
+  }
+  return TRUE;
+}
+
+BOOL platform_may_write(HANDLE file, const BY_HANDLE_FILE_INFORMATION*) {
+  const int fd = fd_of(file);
+#if defined(AT_EMPTY_PATH) && defined(AT_EACCESS)
+  if (faccessat(fd, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0) return TRUE;
+  if (errno != EINVAL && errno != ENOSYS) return fail_errno();
+#endif
+  // Where the kernel cannot check a descriptor, the permission bits decide.
+  struct stat st;
+  if (fstat(fd, &st) != 0) return fail_errno();
+  const uid_t user = geteuid();
+  if (user == 0) return TRUE;
+  if (st.st_uid == user) return (st.st_mode & S_IWUSR) != 0;
+  bool member = st.st_gid == getegid();
+  gid_t groups[64];
+  const int n = getgroups(64, groups);
+  for (int i = 0; i < n && !member; ++i) member = groups[i] == st.st_gid;
+  return (st.st_mode & (member ? S_IWGRP : S_IWOTH)) != 0;
+}
+
+HANDLE platform_create_private(LPCSTR path) {
+  int fd;
+  do {
+    fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, 0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    fail_errno();
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle_of(fd);
+}
+
+BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like) {
   const int fd = fd_of(file);
   if (like == nullptr) {
     // The mode a new file gets: 0666 less the umask, which can only be
@@ -562,16 +499,16 @@ BOOL platform_keep_identity(HANDLE file, LPCSTR like) {
     umask(mask);
     return fchmod(fd, 0666 & ~mask) == 0 ? TRUE : fail_errno();
   }
-  struct stat old;
-  if (stat(like, &old) != 0) return fail_errno();
+  const uid_t user = static_cast<uid_t>(like->user);
+  const gid_t group = static_cast<gid_t>(like->group);
   // Root keeps both; a member of the file's group keeps the group, and the
   // owner is kept where it is the user's own.
-  const bool same = fchown(fd, old.st_uid, old.st_gid) == 0 ||
-                    (fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0 &&
-                     geteuid() == old.st_uid);
+  const bool same = fchown(fd, user, group) == 0 ||
+                    (fchown(fd, static_cast<uid_t>(-1), group) == 0 &&
+                     geteuid() == user);
   // setuid, setgid and sticky belong to an owner and group; they are kept
   // only with both, as a copy by anybody else must not gain them.
-  const mode_t mode = old.st_mode & (same ? 07777 : 0777);
+  const mode_t mode = static_cast<mode_t>(like->mode) & (same ? 07777 : 0777);
   return fchmod(fd, mode) == 0 ? TRUE : fail_errno();
 }
 
@@ -586,12 +523,35 @@ DWORD platform_link_target(HANDLE link, LPSTR path, DWORD size) {
   return static_cast<DWORD>(n);
 }
 
-void platform_on_interrupt(LPCSTR path, HANDLE file, BOOL empty_if_kept) {
-  interrupt_path = nullptr;
-  interrupt_fd =
-      path != nullptr && file != INVALID_HANDLE_VALUE ? fd_of(file) : -1;
-  interrupt_empty = empty_if_kept;
-  interrupt_path = path;
+void platform_defer_interruptions(BOOL defer) {
+  // Every signal that can wait does (all but SIGKILL and SIGSTOP); how the
+  // process takes each stays as the caller set it.
+#if defined(__linux__)
+  const unsigned long long all = ~0ull;
+  if (defer) {
+    syscall(SYS_rt_sigprocmask, SIG_BLOCK, &all, &mask_before, sizeof all);
+  } else {
+    syscall(SYS_rt_sigprocmask, SIG_SETMASK, &mask_before, nullptr,
+            sizeof mask_before);
+  }
+#else
+  if (defer) {
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &mask_before);
+  } else {
+    sigprocmask(SIG_SETMASK, &mask_before, nullptr);
+  }
+#endif
+}
+
+void platform_prefer_huge_pages(LPVOID block, SIZE_T length) {
+#ifdef MADV_HUGEPAGE  // Linux only
+  madvise(block, length, MADV_HUGEPAGE);  // a hint only
+#else
+  (void)block;
+  (void)length;
+#endif
 }
 
 }  // extern "C"

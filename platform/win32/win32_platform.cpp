@@ -5,13 +5,11 @@
 namespace {
 
 // The console handler runs on a thread of its own, beside the main thread,
-// which may be inside a rename at that moment: deleting the file beside
-// then could delete the output it has just become. So nothing is cleaned
-// up from there; the handler waits until the replacement under way has
-// ended, and from then on no other begins.
+// which may be inside a rename at that moment. So it does nothing but
+// wait until the replacement under way has ended, and from then on no
+// other begins; then the default handler ends the process.
 enum : LONG { IDLE, REPLACING, ENDING };
 volatile LONG state = IDLE;
-bool holding;  // the main thread's view: it set REPLACING
 bool handler_installed;
 
 BOOL WINAPI on_console_event(DWORD) {
@@ -20,7 +18,7 @@ BOOL WINAPI on_console_event(DWORD) {
     if (__atomic_compare_exchange_n(&state, &seen, ENDING, false,
                                     __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE) ||
         seen == ENDING) {
-      return FALSE;  // the default handler ends the process
+      return FALSE;
     }
     Sleep(1);
   }
@@ -30,21 +28,34 @@ BOOL WINAPI on_console_event(DWORD) {
 
 extern "C" {
 
+BOOL platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
+                               PlatformOwner*) {
+  return GetFileInformationByHandle(file, info);
+}
+
+BOOL platform_may_write(HANDLE, const BY_HANDLE_FILE_INFORMATION* info) {
+  return (info->dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+// The new file is the process's alone through its share mode.
+HANDLE platform_create_private(LPCSTR path) {
+  return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 // A file made on Windows takes the access its folder passes on; the owner
 // of the file it replaces is not carried over.
-BOOL platform_keep_identity(HANDLE, LPCSTR) { return TRUE; }
+BOOL platform_keep_identity(HANDLE, const PlatformOwner*) { return TRUE; }
 
 // Reading a link needs the reparse-point control call; a link to nothing
 // is left alone instead.
 DWORD platform_link_target(HANDLE, LPSTR, DWORD) { return 0; }
 
-void platform_on_interrupt(LPCSTR path, HANDLE, BOOL) {
-  if (path == nullptr) {
-    if (holding) __atomic_store_n(&state, IDLE, __ATOMIC_RELEASE);
-    holding = false;
+void platform_defer_interruptions(BOOL defer) {
+  if (!defer) {
+    __atomic_store_n(&state, IDLE, __ATOMIC_RELEASE);
     return;
   }
-  if (holding) return;
   if (!handler_installed) {
     handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
   }
@@ -54,7 +65,8 @@ void platform_on_interrupt(LPCSTR path, HANDLE, BOOL) {
     // The process is ending: begin nothing that it would have to undo.
     for (;;) Sleep(INFINITE);
   }
-  holding = true;
 }
+
+void platform_prefer_huge_pages(LPVOID, SIZE_T) {}
 
 }  // extern "C"

@@ -191,8 +191,8 @@ TEST_F(EndToEnd, LongOutputPaths) {
   // A path within a few bytes of the limit of a whole path (4096 on Linux),
   // so that only a shortened name fits beside it.
   std::string deep;
-  while (deep.size() < 4077) deep += std::string(250, 'd') + "/";
-  deep.resize(4077);
+  while (deep.size() < 4064) deep += std::string(250, 'd') + "/";
+  deep.resize(4064);
   deep.back() = '/';
   std::string cjk;
   for (int i = 0; i < 80; ++i) cjk += "\xE6\x97\xA5";  // 80 x U+65E5

@@ -29,10 +29,11 @@ class EndToEnd : public ScratchTest {
   }
 
   // Runs `krelt ARGS...` in count processes at once; their exit codes.
-  std::vector<int> run_together(const std::vector<Args>& runs) {
+  std::vector<int> run_together(const std::vector<Args>& runs,
+                                const RunOptions& options = {}) {
     std::vector<pid_t> pids;
     for (const Args& args : runs) {
-      pids.push_back(start_program(env("KRELT_PROGRAM"), dir, args));
+      pids.push_back(start_program(env("KRELT_PROGRAM"), dir, args, options));
     }
     std::vector<int> codes;
     for (pid_t pid : pids) codes.push_back(wait_program(pid));

@@ -174,7 +174,7 @@ int interrupted_run(const std::string& program, const fs::path& dir,
                     const RunOptions& options, long limit_ms) {
   const pid_t pid = start_program(program, dir, args, options);
   usleep(static_cast<useconds_t>(delay_us));
-  kill(pid, sig);
+  for (int i = 0; i < options.signal_copies; ++i) kill(pid, sig);
   return wait_program(pid, limit_ms);
 }
 

@@ -45,6 +45,9 @@ struct RunOptions {
   rlim_t open_files_limit = 0;
   // > 0: a signal the program starts with ignored, as under nohup.
   int ignored_signal = 0;
+  // How many copies of its signal interrupted_run sends, one right after
+  // the other (timeout signals the child and then its process group).
+  int signal_copies = 1;
   // Words put before the runner, e.g. setpriv to run as another user.
   std::vector<std::string> prefix = {};
 };
