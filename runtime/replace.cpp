@@ -93,11 +93,9 @@ bool follow_text(char* at, const char* text) {
 // The output by the name of what the handle has open, where a link leads
 // there or the platform names files that way. That name must still lead
 // to this very file: one renamed or replaced meanwhile is looked at again.
-Kind by_final_path(Replacement* r, HANDLE handle, const FileId& id,
-                   bool link) {
-  const DWORD n = GetFinalPathNameByHandleA(handle, r->scratch,
-                                            PLATFORM_PATH_MAX,
-                                            FILE_NAME_NORMALIZED);
+Kind by_final_path(Replacement* r, HANDLE handle, const FileId& id, bool link) {
+  const DWORD n = GetFinalPathNameByHandleA(
+      handle, r->scratch, PLATFORM_PATH_MAX, FILE_NAME_NORMALIZED);
   // Without a final path a link's target cannot be told; a file that is
   // no link keeps the name it was given (on Windows the long form,
   // \\?\C:\..., may be too long for the ANSI calls).
@@ -163,9 +161,9 @@ Look look_at(Replacement* r, const char* path) {
     // it would; a loop of links or a link the platform cannot read is not
     // followed.
     const bool dangling = GetLastError() == ERROR_FILE_NOT_FOUND;
-    const DWORD n = dangling ? platform_link_target(handle, r->scratch,
-                                                    PLATFORM_PATH_MAX)
-                             : 0;
+    const DWORD n =
+        dangling ? platform_link_target(handle, r->scratch, PLATFORM_PATH_MAX)
+                 : 0;
     CloseHandle(handle);
     if (n == 0 || n >= PLATFORM_PATH_MAX || depth == LINK_DEPTH ||
         !follow_text(r->target, r->scratch)) {
@@ -327,10 +325,10 @@ bool put_over(Replacement* r) {
     // Still the file looked at, and in place still the image's length.
     BY_HANDLE_FILE_INFORMATION info;
     const bool in_place = r->look.is_source;
-    const bool same =
-        GetFileInformationByHandle(file, &info) != 0 &&
-        same_id(id_of(info), r->look.id) &&
-        (!in_place || (info.nFileSizeHigh == 0 && info.nFileSizeLow == r->length));
+    const bool same = GetFileInformationByHandle(file, &info) != 0 &&
+                      same_id(id_of(info), r->look.id) &&
+                      (!in_place || (info.nFileSizeHigh == 0 &&
+                                     info.nFileSizeLow == r->length));
     ok = same && (in_place ? write_header(file, r) : write_emptied(file, r));
     const bool closed = CloseHandle(file) != 0;
     if (same && !in_place && !(ok && closed)) DeleteFileA(r->target);
@@ -343,8 +341,9 @@ bool put_over(Replacement* r) {
 // A device or pipe, written as it is: never created, emptied, removed or
 // renamed. A file put in its place since the look is not written.
 bool put_direct(const Replacement* r) {
-  const HANDLE file = CreateFileA(r->target, GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileA(r->target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   const DWORD type = GetFileType(file);
   const bool ok = (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) &&
@@ -389,8 +388,7 @@ int stream_file_id(Stream* stream, FileId* id, uint64_t* length) {
 int replace_file(const char* path, const void* data, uint32_t length,
                  const FileId* source, uint32_t changed) {
   if (text_length(path) >= PLATFORM_PATH_MAX) return -1;
-  Replacement* r =
-      static_cast<Replacement*>(heap_alloc(sizeof(Replacement)));
+  Replacement* r = static_cast<Replacement*>(heap_alloc(sizeof(Replacement)));
   if (r == nullptr) return -1;
   r->data = data;
   r->length = length;

@@ -331,10 +331,11 @@ DWORD name_error(const std::string& path) {
   if (name.size() > PLATFORM_NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
   for (size_t i = 0; i < name.size();) {
     const unsigned char lead = static_cast<unsigned char>(name[i]);
-    const size_t n = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2
-                                   : (lead >> 4) == 14  ? 3
-                                   : (lead >> 3) == 30  ? 4
-                                                        : 0;
+    const size_t n = lead < 0x80         ? 1
+                     : (lead >> 5) == 6  ? 2
+                     : (lead >> 4) == 14 ? 3
+                     : (lead >> 3) == 30 ? 4
+                                         : 0;
     if (n == 0 || i + n > name.size()) return ERROR_INVALID_NAME;
     for (size_t k = 1; k < n; ++k) {
       if ((static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80) {
@@ -521,7 +522,8 @@ BOOL platform_keep_identity(HANDLE handle, const PlatformOwner* like) {
   if (file == nullptr || (like != nullptr && like->user >= owners.size())) {
     return fail_with(ERROR_GEN_FAILURE);
   }
-  the_state.identities[file->name] = like == nullptr ? "new" : owners[like->user];
+  the_state.identities[file->name] =
+      like == nullptr ? "new" : owners[like->user];
   return TRUE;
 }
 

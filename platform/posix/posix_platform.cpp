@@ -333,7 +333,8 @@ DWORD WINAPI GetCurrentProcessId(void) {
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
   struct timespec now;
   if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return fail_errno();
-  count->QuadPart = static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+  count->QuadPart =
+      static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
   return TRUE;
 }
 
@@ -503,9 +504,9 @@ BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like) {
   const gid_t group = static_cast<gid_t>(like->group);
   // Root keeps both; a member of the file's group keeps the group, and the
   // owner is kept where it is the user's own.
-  const bool same = fchown(fd, user, group) == 0 ||
-                    (fchown(fd, static_cast<uid_t>(-1), group) == 0 &&
-                     geteuid() == user);
+  const bool same =
+      fchown(fd, user, group) == 0 ||
+      (fchown(fd, static_cast<uid_t>(-1), group) == 0 && geteuid() == user);
   // setuid, setgid and sticky belong to an owner and group; they are kept
   // only with both, as a copy by anybody else must not gain them.
   const mode_t mode = static_cast<mode_t>(like->mode) & (same ? 07777 : 0777);
@@ -546,7 +547,7 @@ void platform_defer_interruptions(BOOL defer) {
 }
 
 void platform_prefer_huge_pages(LPVOID block, SIZE_T length) {
-#ifdef MADV_HUGEPAGE  // Linux only
+#ifdef MADV_HUGEPAGE                      // Linux only
   madvise(block, length, MADV_HUGEPAGE);  // a hint only
 #else
   (void)block;

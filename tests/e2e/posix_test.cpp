@@ -311,9 +311,9 @@ TEST_F(PosixOnly, KilledRunsLeaveTheOldOutputOrTheNew) {
   // wait), real-time ones included.
   std::vector<int> signals;
   for (int sig = 1; sig <= SIGRTMAX; ++sig) {
-    const std::set<int> not_ending = {SIGKILL, SIGSTOP, SIGTSTP, SIGTTIN,
-                                      SIGTTOU, SIGCHLD, SIGCONT, SIGURG,
-                                      SIGWINCH};
+    const std::set<int> not_ending = {SIGKILL, SIGSTOP, SIGTSTP,
+                                      SIGTTIN, SIGTTOU, SIGCHLD,
+                                      SIGCONT, SIGURG,  SIGWINCH};
     if (!not_ending.count(sig)) signals.push_back(sig);
   }
   const int runs = env("KRELT_RUNNER").empty() ? 2 * signals.size() : 12;

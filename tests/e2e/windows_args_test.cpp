@@ -202,45 +202,55 @@ TEST_F(WindowsCommandLine, InterruptedRunsLeaveNothingBehind) {
             << " ended by faults of Wine's own\n";
 }
 
-// Ctrl+C while Windows refuses the rename because a reader has the output
-// open: the replacement under way finishes once the reader closes it, and
-// only then does the process end. A handler that removed the file beside
-// instead would leave the old output.
-TEST_F(WindowsCommandLine, CtrlCLetsTheReplacementUnderWayFinish) {
+// Windows refuses the rename while a reader has the output open. Held for
+// less than the second that the rename is tried for, with Ctrl+C meanwhile:
+// the replacement under way finishes once the reader closes it, and only
+// then does the process end (a handler that removed the file beside would
+// leave the old output). Held for longer: a write error, the output as it
+// was, never written over in place.
+TEST_F(WindowsCommandLine, AReaderHoldingTheOutputDelaysTheReplacement) {
   const Bytes in = worked_example();
-  write("app.bim", in);
-  write("app.v", {'o', 'l', 'd'});
-  auto names = names_in(dir);
-  names.insert("held");
-  // Held for less than the second that the rename is tried for.
-  const pid_t reader =
-      start_program(env("KRELT_HOLD"), dir, {"app.v", "held", "700"});
-  const auto waited_for = [](auto ready) {
-    for (int ms = 0; ms < 10000 && !ready(); ++ms) usleep(1000);
-    return ready();
-  };
-  ASSERT_TRUE(waited_for([&] { return exists("held"); }));
-  const pid_t krelt = start_program(env("KRELT_PROGRAM"), dir,
-                                    {"app.bim", "app.v", "64k", "1m"});
-  // The file beside, whole: the rename is being refused now, or is done
-  // already when Wine was slow to start the program.
-  const bool beside = waited_for([&] {
-    for (const std::string& name : names_in(dir)) {
-      if (name.find(".krelt-") != std::string::npos &&
-          read(name).size() == in.size()) {
-        return true;
+  for (const bool long_hold : {false, true}) {
+    SCOPED_TRACE(long_hold ? "held for long" : "Ctrl+C while held");
+    fs::remove(dir / "held");
+    write("app.bim", in);
+    write("app.v", {'o', 'l', 'd'});
+    auto names = names_in(dir);
+    names.insert("held");
+    const pid_t reader = start_program(
+        env("KRELT_HOLD"), dir, {"app.v", "held", long_hold ? "3000" : "700"});
+    const auto waited_for = [](auto ready) {
+      for (int ms = 0; ms < 10000 && !ready(); ++ms) usleep(1000);
+      return ready();
+    };
+    ASSERT_TRUE(waited_for([&] { return exists("held"); }));
+    const pid_t krelt = start_program(env("KRELT_PROGRAM"), dir,
+                                      {"app.bim", "app.v", "64k", "1m"});
+    // The file beside, whole: the rename is being refused now, or is done
+    // already when Wine was slow to start the program.
+    const bool beside = waited_for([&] {
+      for (const std::string& name : names_in(dir)) {
+        if (name.find(".krelt-") != std::string::npos &&
+            read(name).size() == in.size()) {
+          return true;
+        }
       }
+      return read("app.v").size() == in.size();
+    });
+    usleep(20000);
+    if (!long_hold) kill(krelt, SIGINT);
+    const int code = wait_program(krelt, 10000);
+    EXPECT_EQ(wait_program(reader, 10000), 0);
+    EXPECT_TRUE(beside);
+    if (long_hold) {
+      EXPECT_EQ(code, 1);
+      EXPECT_EQ(read("app.v"), Bytes({'o', 'l', 'd'}));
+    } else {
+      EXPECT_TRUE(ended_by_ctrl_c(code)) << code;
+      EXPECT_EQ(read("app.v"), with_header(in, WORKED_HEADER));
     }
-    return read("app.v").size() == in.size();
-  });
-  usleep(20000);
-  kill(krelt, SIGINT);
-  const int code = wait_program(krelt, 10000);
-  EXPECT_EQ(wait_program(reader, 10000), 0);
-  EXPECT_TRUE(beside);
-  EXPECT_TRUE(ended_by_ctrl_c(code)) << code;
-  EXPECT_EQ(read("app.v"), with_header(in, WORKED_HEADER));
-  EXPECT_EQ(names_in(dir), names);
+    EXPECT_EQ(names_in(dir), names);
+  }
 }
 
 }  // namespace

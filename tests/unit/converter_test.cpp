@@ -63,26 +63,6 @@ TEST_F(ConverterRun, ArgumentCount) {
   EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
 }
 
-TEST_F(ConverterRun, InPlace) {
-  EXPECT_EQ(run("krelt in.bim in.bim 64k 1m"), 0);
-  EXPECT_EQ(mp::state().files.at("in.bim"), converted(input, 65536, 1 << 20));
-}
-
-TEST_F(ConverterRun, ImagesArrivingInPiecesAreGathered) {
-  mp::state().read_chunk = 7;
-  EXPECT_EQ(run(), 0);
-  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
-}
-
-TEST_F(ConverterRun, FailedReadIsNeverConverted) {
-  // The read fails after delivering a well-formed header and half the body.
-  mp::state().faults = {
-      mp::nth(mp::CALL_READ_FILE, 1, mp::FaultKind::fail, 500)};
-  EXPECT_EQ(run(), 1);
-  expect_failure(READ_ERROR);
-  expect_output_untouched();
-}
-
 TEST_F(ConverterRun, ShortInputsAreRefused) {
   for (size_t size : {0, 1, 11, 12, 35}) {
     SetUp();
@@ -119,48 +99,6 @@ TEST_F(ConverterRun, AllocationFailures) {
     expect_output_untouched();
     EXPECT_EQ(mp::state().files.size(), 2u) << "no file left behind";
   }
-}
-
-TEST_F(ConverterRun, TheNewFileIsWrittenBesideTheOutputAndRenamed) {
-  EXPECT_EQ(run(), 0);
-  const auto& log = mp::state().log;
-  const auto move = std::find_if(log.begin(), log.end(), [](const auto& c) {
-    return c.call == mp::CALL_MOVE_FILE;
-  });
-  ASSERT_NE(move, log.end());
-  // The process id and the moment (QueryPerformanceCounter) in hex.
-  EXPECT_EQ(move->data, "out.v.krelt-4242-00001000.tmp");
-}
-
-TEST_F(ConverterRun, ARenameRefusedForAMomentIsTriedAgain) {
-  mp::state().faults = {mp::nth(mp::CALL_MOVE_FILE, 1),
-                        mp::nth(mp::CALL_MOVE_FILE, 2)};
-  EXPECT_EQ(run(), 0);
-  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
-  EXPECT_EQ(mp::state().files.size(), 2u);
-}
-
-TEST_F(ConverterRun, OutputThatCannotBeCreated) {
-  // Neither a file beside the output nor the output itself can be created.
-  mp::state().faults = {mp::from_nth(mp::CALL_CREATE_PRIVATE, 1),
-                        mp::from_nth(mp::CALL_CREATE_FILE, 3)};
-  EXPECT_EQ(run(), 1);
-  expect_failure(WRITE_ERROR);
-  expect_output_untouched();
-}
-
-TEST_F(ConverterRun, DevicesAreWrittenDirectlyAndLinksKept) {
-  mp::state().devices["NUL"];
-  EXPECT_EQ(run("krelt in.bim NUL 64k 1m"), 0);
-  EXPECT_EQ(mp::bytes_of(mp::state().devices.at("NUL")),
-            converted(input, 65536, 1 << 20));
-  EXPECT_EQ(mp::count(mp::CALL_MOVE_FILE), 0u);
-
-  SetUp();
-  mp::state().links["link.v"] = "out.v";
-  EXPECT_EQ(run("krelt in.bim link.v 64k 1m"), 0);
-  EXPECT_EQ(mp::state().links.at("link.v"), "out.v");
-  EXPECT_EQ(mp::state().files.at("out.v"), converted(input, 65536, 1 << 20));
 }
 
 TEST_F(ConverterRun, BufferBoundary) {

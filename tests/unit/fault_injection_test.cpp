@@ -274,6 +274,11 @@ void sweep(const Scenario& s, Totals* totals) {
   {
     SCOPED_TRACE(std::string(s.name) + ": clean run");
     EXPECT_EQ(clean_code, s.clean_code);
+    if (clean_code == 0) {  // the image whole, past the header
+      ASSERT_EQ(clean_output.size(), input.size());
+      EXPECT_TRUE(std::equal(input.begin() + 36, input.end(),
+                             clean_output.begin() + 36));
+    }
     check_files(s, mp::state(), clean_code, clean_output, false);
     if (!s.identity.empty()) {
       EXPECT_EQ(mp::state().identities[target_of(s)], s.identity);
@@ -302,9 +307,10 @@ void sweep(const Scenario& s, Totals* totals) {
       if (passes && clean_code == 0) {
         EXPECT_EQ(code, 0) << "got round";
       }
-      check_files(s, st, code, clean_output,
-                  (faults.size() > 1 && faults[1].call == mp::CALL_DELETE_FILE) ||
-                      call.call == mp::CALL_DELETE_FILE);
+      check_files(
+          s, st, code, clean_output,
+          (faults.size() > 1 && faults[1].call == mp::CALL_DELETE_FILE) ||
+              call.call == mp::CALL_DELETE_FILE);
       if (code == 0) {
         EXPECT_EQ(clean_code, 0) << "a failing run cannot succeed";
         EXPECT_EQ(st.stdout_bytes, "");
