@@ -242,13 +242,9 @@ TEST_F(WindowsCommandLine, AReaderHoldingTheOutputDelaysTheReplacement) {
     const int code = wait_program(krelt, 10000);
     EXPECT_EQ(wait_program(reader, 10000), 0);
     EXPECT_TRUE(beside);
-    if (long_hold) {
-      EXPECT_EQ(code, 1);
-      EXPECT_EQ(read("app.v"), Bytes({'o', 'l', 'd'}));
-    } else {
-      EXPECT_TRUE(ended_by_ctrl_c(code)) << code;
-      EXPECT_EQ(read("app.v"), with_header(in, WORKED_HEADER));
-    }
+    EXPECT_TRUE(long_hold ? code == 1 : ended_by_ctrl_c(code)) << code;
+    EXPECT_EQ(read("app.v"), long_hold ? Bytes({'o', 'l', 'd'})
+                                       : with_header(in, WORKED_HEADER));
     EXPECT_EQ(names_in(dir), names);
   }
 }
