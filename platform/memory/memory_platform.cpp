@@ -67,7 +67,7 @@ bool may_unlink(const std::string& name) {
 
 // As a signal or a console event ends the process: every handle closes
 // and the run ends; nothing else is undone.
-[[noreturn]] void die_interrupted();
+[[noreturn]] void die_interrupted(int code = INTERRUPTED);
 
 }  // namespace
 uint64_t count(Call call);
@@ -88,6 +88,7 @@ const Fault* enter(Call call, HANDLE handle = nullptr, const char* path = "",
                                    (fault.persistent && fault.occurrence < n));
     if (picked) {
       the_state.fault_hit = true;
+      if (fault.kind == FaultKind::kill) die_interrupted(KILLED);
       if (fault.kind == FaultKind::interrupt) {
         if (!deferred) die_interrupted();
         interrupt_pending = true;
@@ -154,10 +155,10 @@ bool name_taken(const std::string& name) {
          the_state.devices.count(name);
 }
 
-void die_interrupted() {
+void die_interrupted(int code) {
   open_files.clear();
   the_state.open_handles = 0;
-  exit_code = INTERRUPTED;
+  exit_code = code;
   if (!running) std::abort();
   std::longjmp(exit_jump, 1);
 }

@@ -54,10 +54,12 @@ enum class FaultKind {
   short_,     // ReadFile delivers, WriteFile accepts, at most `amount` bytes
   interrupt,  // the process is interrupted (a signal, Ctrl+C) instead, or
               // once interruptions no longer wait
+  kill,       // the process is killed there (SIGKILL), waiting for nothing
 };
 
-// The exit code of a run ended by FaultKind::interrupt.
+// The exit codes of runs ended by FaultKind::interrupt and ::kill.
 constexpr int INTERRUPTED = 130;
+constexpr int KILLED = 137;
 
 struct Fault {
   uint64_t call_number = 0;  // 0: pick by kind instead
