@@ -15,8 +15,30 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE
 set(krelt_docs ${CMAKE_BINARY_DIR}/docs)
 set(krelt_doc_files "")
 
+# The CMake package (find_package(krelt)): the config file finds the
+# programs by the path from its folder to theirs.
+include(CMakePackageConfigHelpers)
+function(krelt_install_cmake_package config_dir bin_dir)
+  file(RELATIVE_PATH KRELT_CONFIG_TO_BIN /prefix/${config_dir} /prefix/${bin_dir})
+  if(KRELT_CONFIG_TO_BIN STREQUAL "")
+    set(KRELT_CONFIG_TO_BIN .)
+  endif()
+  set(package ${CMAKE_BINARY_DIR}/package)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/package/kreltConfig.cmake.in
+                 ${package}/kreltConfig.cmake @ONLY)
+  # A host tool: any project, for any processor, may use it.
+  write_basic_package_version_file(${package}/kreltConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion
+    ARCH_INDEPENDENT)
+  install(FILES ${package}/kreltConfig.cmake
+                ${package}/kreltConfigVersion.cmake
+                ${PROJECT_SOURCE_DIR}/cmake/package/kreltFunctions.cmake
+          DESTINATION ${config_dir})
+endfunction()
+
 if(WIN32)
   install(TARGETS krelt krelt-info RUNTIME DESTINATION .)
+  krelt_install_cmake_package(cmake .)
   # Groff renders the man pages wherever the Windows programs are built.
   find_program(KRELT_GROFF_FOR_TEXT groff)
   set(pages "")
@@ -53,6 +75,9 @@ if(WIN32)
 endif()
 
 install(TARGETS krelt krelt-info RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+krelt_install_cmake_package(${CMAKE_INSTALL_DATADIR}/cmake/krelt
+                            ${CMAKE_INSTALL_BINDIR})
+install(FILES cmake/package/krelt.mk DESTINATION ${CMAKE_INSTALL_DATADIR}/krelt)
 # gzip -n: no name or time in the header, so the same page gives the same
 # bytes in every build.
 foreach(file docs/krelt.1 docs/krelt-info.1 cmake/debian/changelog)
@@ -94,4 +119,7 @@ if(KRELT_PLATFORM)
 endif()
 # The programs are linked statically and depend on nothing.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
-include(CPack)
+# Only krelt's own build makes packages, not a project that includes it.
+if(PROJECT_IS_TOP_LEVEL)
+  include(CPack)
+endif()
