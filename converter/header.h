@@ -1,7 +1,7 @@
 // The 36-byte header of a bim image and of a Tamrisk application file, and
 // the rewrite of one into the other. Pure: no I/O, no allocation. Words
 // are 32-bit little-endian at any alignment; each is named by its offset
-// (word_0c is at 0x0C), as krelt-info lists it.
+// (word_0c is at 0x0C), and krelt-info lists a moved word by its bim name.
 #pragma once
 
 #include <stdint.h>

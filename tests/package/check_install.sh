@@ -62,6 +62,10 @@ grep -q -a -F "krelt version $version" "$tree/usr/bin/krelt" ||
 grep -q -F "set(PACKAGE_VERSION \"$version\")" \
   "$tree/usr/share/cmake/krelt/kreltConfigVersion.cmake" ||
   { echo "kreltConfigVersion.cmake is not $version" >&2; exit 1; }
+for page in krelt krelt-info; do
+  zcat "$tree/usr/share/man/man1/$page.1.gz" | head -1 | grep -q -F "\"krelt $version\"" ||
+    { echo "$page.1 is not of krelt $version" >&2; exit 1; }
+done
 zcat "$tree/usr/share/doc/krelt/changelog.gz" | head -1 | grep -q -F "krelt ($version)" ||
   { echo "the changelog's last entry is not $version" >&2; exit 1; }
 [ "$mode" = install ] || [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] ||
