@@ -36,6 +36,20 @@ constexpr uint32_t V_JUMP = 0x18;         // V_JUMP_WORD
 constexpr uint32_t V_JUMP_DISPLACEMENT = 0x1C;
 constexpr uint32_t V_HEAP_START = 0x20;
 
+// The bim words krelt carries over to another offset of the Tamrisk
+// header: the rewrite and krelt-info's listing both read this table.
+struct MovedWord {
+  uint32_t bim_offset;
+  uint32_t v_offset;
+};
+constexpr MovedWord MOVED_WORDS[] = {
+    {BIM_WORD_0C, V_WORD_10},
+    {BIM_WORD_10, V_WORD_14},
+    {BIM_WORD_14, V_WORD_0C},
+};
+constexpr uint32_t MOVED_WORD_COUNT =
+    sizeof MOVED_WORDS / sizeof MOVED_WORDS[0];
+
 // Bytes 00 00 00 E9: E9 at 0x1B opens an x86 near jump whose displacement
 // (the word at 0x1C) is relative to 0x20, the end of the instruction, so
 // the loader can jump to 0x1B to reach the entry.

@@ -149,14 +149,14 @@ struct Field {
 };
 
 // Each format's fields, in header order, then what is computed. A word
-// that krelt moves keeps its bim name at its new offset.
+// that krelt moves has no name here: it keeps its bim name (name_of).
 constexpr Field TAMRISK_FIELDS[] = {
     {"memory_size", V_MEMORY_SIZE, Show::word},
     {"signature", V_SIGNATURE, Show::text},
     {"mmarea_size", V_MMAREA_SIZE, Show::word},
-    {"word_14", V_WORD_0C, Show::word},
-    {"word_0c", V_WORD_10, Show::word},
-    {"word_10", V_WORD_14, Show::word},
+    {nullptr, V_WORD_0C, Show::word},
+    {nullptr, V_WORD_10, Show::word},
+    {nullptr, V_WORD_14, Show::word},
     {"jump_bytes", V_JUMP, Show::bytes},
     {"entry", V_JUMP_DISPLACEMENT, Show::jump_target},
     {"heap_start", V_HEAP_START, Show::word},
@@ -173,6 +173,20 @@ constexpr Field BIM_FIELDS[] = {
     {"memory_size", 0, Show::bim_memory_size},
     {"mmarea_size", 0, Show::mmarea_given},
 };
+
+// A field's name; a moved word's is the name of the bim word it came from.
+const char* name_of(const Field& f) {
+  if (f.name != nullptr) return f.name;
+  for (const MovedWord& moved : MOVED_WORDS) {
+    if (moved.v_offset != f.offset) continue;
+    for (const Field& bim : BIM_FIELDS) {
+      if (bim.show == Show::word && bim.offset == moved.bim_offset) {
+        return bim.name;
+      }
+    }
+  }
+  return "unnamed";
+}
 
 uint32_t size_of(const char* text) {
   return static_cast<uint32_t>(parse_size(text));
@@ -240,7 +254,7 @@ void list_fields(const Field (&fields)[N], const unsigned char* h,
     if (!number && !text_of(f, h, text)) continue;
     if (o.json) {
       out(first ? "" : ",");
-      out_json_string(f.name);
+      out_json_string(name_of(f));
       out(":");
       if (number) {
         out_decimal(0, value);
@@ -248,7 +262,7 @@ void list_fields(const Field (&fields)[N], const unsigned char* h,
         out_json_string(text);
       }
     } else {
-      out(f.name);
+      out(name_of(f));
       out(": ");
       if (number) {
         out_number(0, value);
