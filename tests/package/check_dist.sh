@@ -1,7 +1,8 @@
 #!/bin/sh
 # check_dist.sh DIST_DIR [SOURCE_DIR]: checks the release `make dist` made.
-# lintian passes every .deb (errors and warnings fail unless overridden
-# with a reason); each .deb, tarball and zip holds what it should and is
+# lintian --pedantic passes every .deb (errors, warnings and pedantic tags
+# fail unless overridden with a reason); the source tarball holds the files
+# of the commit; each .deb, tarball and zip holds what it should and is
 # unpacked into a scratch folder, and the programs in it convert the
 # sample image and check the result, under qemu-user or Wine where the
 # processor or system is another; SHA256SUMS covers every file. Under
@@ -77,8 +78,9 @@ for deb in "$dist"/*.deb; do
   [ -e "$deb" ] || fail "no .deb in $dist"
   need lintian lintian
   arch=$(dpkg-deb -f "$deb" Architecture)
-  # Errors and warnings fail; an override needs its reason in the file.
-  if ! report=$(lintian --fail-on error,warning "$deb" 2>&1); then
+  # Errors, warnings and pedantic tags fail; an override needs its reason
+  # in the file.
+  if ! report=$(lintian --pedantic --fail-on error,warning,pedantic "$deb" 2>&1); then
     echo "$report"
     fail "lintian: $(basename "$deb")"
   fi
