@@ -8,8 +8,9 @@
 # temporary file; then touching one image reconverts exactly that one,
 # changing one heap size that one, and an unchanged build nothing. A
 # conversion is a .v newer than a mark made before the step. Then one
-# application from krelt's source tree (add_subdirectory), and the
-# configure errors. Everything happens in a scratch folder under BUILD_DIR.
+# application from krelt's source tree (add_subdirectory) whose image is a
+# target's file, and the configure errors. Everything happens in a scratch
+# folder under BUILD_DIR.
 set -eu
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
@@ -158,24 +159,38 @@ for flavour in ninja makefiles make; do
   fi
 done
 
-# The same from krelt's source tree, taken in with add_subdirectory.
+# From krelt's source tree, taken in with add_subdirectory, with a target
+# whose file is the image (as a linked image's would be).
 mkdir "$scratch/tree"
 cp "$source/examples/sample.bim" "$scratch/tree/app.bim"
 cat > "$scratch/tree/CMakeLists.txt" << EOF
 cmake_minimum_required(VERSION 3.25)
 project(tree NONE)
 add_subdirectory("$source" krelt)
-krelt_add_application(app IMAGE app.bim HEAP 64k MMAREA 1m)
+add_executable(image IMPORTED)
+set_target_properties(image PROPERTIES
+  IMPORTED_LOCATION \${CMAKE_CURRENT_SOURCE_DIR}/app.bim)
+krelt_add_application(app IMAGE image HEAP 64k MMAREA 1m)
 EOF
 flavour="source tree"
-{ cmake -S "$scratch/tree" -B "$scratch/tree/build" &&
-  cmake --build "$scratch/tree/build" --target app; } > "$scratch/log" 2>&1 ||
-  { cat "$scratch/log"; fail "$flavour: the build failed"; }
+tree_build() {
+  cmake --build "$scratch/tree/build" --target app > "$scratch/log" 2>&1 ||
+    { cat "$scratch/log"; fail "$flavour: the build failed"; }
+}
+cmake -S "$scratch/tree" -B "$scratch/tree/build" > "$scratch/log" 2>&1 ||
+  { cat "$scratch/log"; fail "$flavour: configure failed"; }
+mark "first build"
+tree_build
+converted "$scratch/tree/build" app
 "$prefix/bin/krelt-info" --heap 64k --mmarea 1m "$scratch/tree/build/app.v" \
   > "$scratch/log" || { cat "$scratch/log"; fail "$flavour: app.v"; }
 mark "nothing changed"
-cmake --build "$scratch/tree/build" --target app > "$scratch/log" 2>&1
+tree_build
 converted "$scratch/tree/build"
+mark "the image touched"
+touch "$scratch/tree/app.bim"
+tree_build
+converted "$scratch/tree/build" app
 
 # A missing argument stops the configure step and names itself.
 mkdir "$scratch/bad"
