@@ -1,7 +1,9 @@
 # Checks a Windows build of krelt: PE format, console subsystem, imports
 # from KERNEL32.dll alone and exactly the calls the runtime makes, and, for
-# the 32-bit program, the size budget.
-#   cmake -DOBJDUMP=... -DEXE=... -DMAGIC=010b -DEXPECTED="A|B" [-DMAX_SIZE=n] -P
+# the 32-bit program, the size budget; with VERSION, a version resource
+# whose ProductVersion and FileVersion are it.
+#   cmake -DOBJDUMP=... -DEXE=... -DMAGIC=010b -DEXPECTED="A|B" [-DMAX_SIZE=n]
+#         [-DVERSION=1.0.0] -P
 cmake_policy(SET CMP0007 NEW)
 string(REPLACE "|" ";" expected "${EXPECTED}")
 
@@ -40,4 +42,22 @@ file(SIZE ${EXE} size)
 message(STATUS "${EXE}: ${size} bytes, imports ${imported}")
 if(DEFINED MAX_SIZE AND size GREATER MAX_SIZE)
   message(FATAL_ERROR "${EXE} is ${size} bytes; the budget is ${MAX_SIZE}")
+endif()
+
+# A VERSIONINFO value is UTF-16LE: its key, padding to 32 bits, the value.
+function(utf16_hex text out)
+  string(HEX "${text}" hex)
+  string(REGEX REPLACE "(..)" "\\100" hex "${hex}")
+  set(${out} ${hex} PARENT_SCOPE)
+endfunction()
+if(DEFINED VERSION)
+  file(READ ${EXE} bytes HEX)
+  utf16_hex("${VERSION}" value)
+  foreach(key FileVersion ProductVersion)
+    utf16_hex("${key}" name)
+    if(NOT bytes MATCHES "${name}(0000)+${value}0000")
+      message(FATAL_ERROR "${EXE}: no version resource with ${key} ${VERSION}")
+    endif()
+  endforeach()
+  message(STATUS "${EXE}: version resource ${VERSION}")
 endif()

@@ -2,11 +2,13 @@
 # documentation, never the test helpers.
 #
 #   Linux and other POSIX systems: bin/krelt, bin/krelt-info, the man pages
-#   gzipped, and in share/doc/krelt the README, the licence as a Debian
-#   copyright file and the changelog; the package adds its lintian
-#   override.
+#   gzipped, in share/doc/krelt the README (gzipped), the licence as a
+#   Debian copyright file naming the C library linked and the changelog;
+#   the CMake package in share/cmake/krelt, the make include
+#   share/krelt/krelt.mk, and the lintian override.
 #   Windows: one folder, as the zip holds it: krelt.exe, krelt-info.exe,
-#   README.txt, LICENSE.txt and the man pages as plain text, with CR LF.
+#   README.txt, LICENSE.txt, changelog.txt and the man pages as plain
+#   text, with CR LF, and the CMake package in cmake/.
 include(GNUInstallDirs)
 # Folders made by the install get these whatever the umask, so packages
 # made on different machines agree.
@@ -15,8 +17,30 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE
 set(krelt_docs ${CMAKE_BINARY_DIR}/docs)
 set(krelt_doc_files "")
 
+# The CMake package (find_package(krelt)): the config file finds the
+# programs by the path from its folder to theirs.
+include(CMakePackageConfigHelpers)
+function(krelt_install_cmake_package config_dir bin_dir)
+  file(RELATIVE_PATH KRELT_CONFIG_TO_BIN /prefix/${config_dir} /prefix/${bin_dir})
+  if(KRELT_CONFIG_TO_BIN STREQUAL "")
+    set(KRELT_CONFIG_TO_BIN .)
+  endif()
+  set(package ${CMAKE_BINARY_DIR}/package)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/package/kreltConfig.cmake.in
+                 ${package}/kreltConfig.cmake @ONLY)
+  # A host tool: any project, for any processor, may use it.
+  write_basic_package_version_file(${package}/kreltConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion
+    ARCH_INDEPENDENT)
+  install(FILES ${package}/kreltConfig.cmake
+                ${package}/kreltConfigVersion.cmake
+                ${PROJECT_SOURCE_DIR}/cmake/package/kreltFunctions.cmake
+          DESTINATION ${config_dir})
+endfunction()
+
 if(WIN32)
   install(TARGETS krelt krelt-info RUNTIME DESTINATION .)
+  krelt_install_cmake_package(cmake .)
   # Groff renders the man pages wherever the Windows programs are built.
   find_program(KRELT_GROFF_FOR_TEXT groff)
   set(pages "")
@@ -25,7 +49,8 @@ if(WIN32)
   else()
     message(STATUS "No man pages as text in the install: groff is missing (apt-get install groff-base)")
   endif()
-  foreach(file README.md:README.txt LICENSE:LICENSE.txt krelt:krelt.txt
+  foreach(file README.md:README.txt LICENSE:LICENSE.txt
+               cmake/debian/changelog:changelog.txt krelt:krelt.txt
                krelt-info:krelt-info.txt)
     string(REPLACE ":" ";" file ${file})
     list(GET file 0 in)
@@ -52,10 +77,35 @@ if(WIN32)
   return()
 endif()
 
+# The C library the programs carry, for the copyright file and the
+# package: its notice, and its Debian source package and version where
+# dpkg knows the libc.a linked.
+set(KRELT_LIBC_NOTICE "the GNU C Library (LGPL-2.1+, see\n /usr/share/common-licenses/LGPL-2.1)")
+if(KRELT_LIBC STREQUAL "musl")
+  set(KRELT_LIBC_NOTICE "musl (Copyright 2005-2020 Rich Felker, et al.;\n Expat licence, as below)")
+endif()
+set(KRELT_BUILT_USING "")
+find_program(KRELT_DPKG_QUERY dpkg-query)
+if(KRELT_LIBC_ARCHIVE AND KRELT_DPKG_QUERY)
+  execute_process(COMMAND ${KRELT_DPKG_QUERY} -S ${KRELT_LIBC_ARCHIVE}
+                  OUTPUT_VARIABLE owner RESULT_VARIABLE rc ERROR_QUIET)
+  string(REGEX REPLACE ":[ \t].*" "" owner "${owner}")
+  if(rc EQUAL 0)
+    execute_process(COMMAND ${KRELT_DPKG_QUERY} -W
+                      "-f=\${source:Package} (= \${source:Version})" ${owner}
+                    OUTPUT_VARIABLE KRELT_BUILT_USING)
+  endif()
+endif()
+configure_file(cmake/debian/copyright.in ${krelt_docs}/copyright @ONLY)
+
 install(TARGETS krelt krelt-info RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+krelt_install_cmake_package(${CMAKE_INSTALL_DATADIR}/cmake/krelt
+                            ${CMAKE_INSTALL_BINDIR})
+install(FILES cmake/package/krelt.mk DESTINATION ${CMAKE_INSTALL_DATADIR}/krelt)
 # gzip -n: no name or time in the header, so the same page gives the same
 # bytes in every build.
-foreach(file docs/krelt.1 docs/krelt-info.1 cmake/debian/changelog)
+# Debian policy: documentation over 4 KB is compressed.
+foreach(file docs/krelt.1 docs/krelt-info.1 cmake/debian/changelog README.md)
   get_filename_component(name ${file} NAME)
   add_custom_command(OUTPUT ${krelt_docs}/${name}.gz
     COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" sh
@@ -67,8 +117,8 @@ add_custom_target(krelt_docs ALL DEPENDS ${krelt_doc_files})
 file(MAKE_DIRECTORY ${krelt_docs})
 install(FILES ${krelt_docs}/krelt.1.gz ${krelt_docs}/krelt-info.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${krelt_docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${krelt_docs}/README.md.gz ${krelt_docs}/copyright
+              ${krelt_docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES cmake/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME krelt)
 
@@ -85,7 +135,13 @@ set(CPACK_PACKAGE_DESCRIPTION
 Tamrisk application file; krelt-info lists and checks such headers.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+# CPack has no fields for these two, so they follow the section's line.
+# foreign: the programs serve a build on any architecture.
+set(CPACK_DEBIAN_PACKAGE_SECTION "devel\nMulti-Arch: foreign")
+if(KRELT_BUILT_USING)
+  string(APPEND CPACK_DEBIAN_PACKAGE_SECTION
+         "\nStatic-Built-Using: ${KRELT_BUILT_USING}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # A build for another processor is packaged for it (cmake/platforms.txt).
 if(KRELT_PLATFORM)
@@ -94,4 +150,7 @@ if(KRELT_PLATFORM)
 endif()
 # The programs are linked statically and depend on nothing.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
-include(CPack)
+# Only krelt's own build makes packages, not a project that includes it.
+if(PROJECT_IS_TOP_LEVEL)
+  include(CPack)
+endif()

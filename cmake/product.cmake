@@ -9,7 +9,9 @@ endfunction()
 
 function(krelt_product_target target)
   krelt_warnings(${target})
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  # The generated folder holds krelt_version.h (cmake/version.h.in).
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}
+                                               ${PROJECT_BINARY_DIR}/generated)
   target_compile_options(${target} PRIVATE
     -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fno-stack-protector

@@ -10,8 +10,9 @@
 #   KRELT_MUSL   AUTO: musl where it is installed; ON: required (the
 #                default when CI=true); OFF: glibc
 #
-# Sets KRELT_LIBC (musl, glibc, or system); krelt_shipped_program(NAME
-# APP_OBJECTS) makes one of the programs.
+# Sets KRELT_LIBC (musl, glibc, or system) and, for a static link,
+# KRELT_LIBC_ARCHIVE (the libc.a linked, whose package the Debian package
+# names); krelt_shipped_program(NAME APP_OBJECTS) makes one of the programs.
 function(krelt_shipped_program name app_objects)
   krelt_posix_program(${name} ${app_objects} ${KRELT_PROGRAM_PLATFORM})
   if(KRELT_LIBC STREQUAL "system")
@@ -57,6 +58,7 @@ endif()
 
 if(musl_specs)
   set(KRELT_LIBC musl)
+  set(KRELT_LIBC_ARCHIVE /usr/lib/${musl_triple}/libc.a)
   # The specs put musl's headers, start files and libc.a in place of
   # glibc's, for the platform objects and the link; the product objects
   # call no C library at all and serve both.
@@ -76,5 +78,13 @@ elseif(KRELT_MUSL STREQUAL "OFF")
   message(STATUS "krelt, krelt-info: static glibc (KRELT_MUSL=OFF)")
 else()
   message(STATUS "krelt, krelt-info: static glibc; no musl for this compiler (apt-get install ${musl_package})")
+endif()
+if(KRELT_LIBC STREQUAL "glibc")
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libc.a
+                  OUTPUT_VARIABLE KRELT_LIBC_ARCHIVE
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+if(KRELT_LIBC_ARCHIVE)
+  get_filename_component(KRELT_LIBC_ARCHIVE ${KRELT_LIBC_ARCHIVE} REALPATH)
 endif()
 

@@ -15,13 +15,15 @@ foreach(lib krelt_runtime krelt_layout krelt_converter krelt_info
   target_compile_options(${lib} PRIVATE ${krelt_windows_options})
 endforeach()
 
-# The programs carry an application manifest (cmake/utf8.rc).
+# The programs carry an application manifest and a version resource
+# (cmake/krelt.rc).
 enable_language(RC)
-# Its folder is searched for the manifest as an include directory, which
-# CMake quotes: a source path may hold spaces.
-set_source_files_properties(${PROJECT_SOURCE_DIR}/cmake/utf8.rc PROPERTIES
-  INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/cmake
-  OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/utf8.manifest)
+# Its folder is searched for the manifest, and the generated folder for
+# the version, as include directories, which CMake quotes: a source path
+# may hold spaces.
+set_source_files_properties(${PROJECT_SOURCE_DIR}/cmake/krelt.rc PROPERTIES
+  INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/cmake;${PROJECT_BINARY_DIR}/generated"
+  OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/cmake/utf8.manifest;${PROJECT_BINARY_DIR}/generated/krelt_version.h")
 
 # Builds a freestanding Windows program from the runtime and what supplies
 # its app::main: OBJECT libraries or sources.
@@ -62,9 +64,9 @@ function(krelt_windows_program name)
 endfunction()
 
 krelt_windows_program(krelt krelt_converter krelt_layout
-                      ${PROJECT_SOURCE_DIR}/cmake/utf8.rc)
+                      ${PROJECT_SOURCE_DIR}/cmake/krelt.rc)
 krelt_windows_program(krelt-info krelt_info krelt_layout
-                      ${PROJECT_SOURCE_DIR}/cmake/utf8.rc)
+                      ${PROJECT_SOURCE_DIR}/cmake/krelt.rc)
 
 # Test helpers for the Windows suite: the argument vector as the runtime
 # splits the real command line, a launcher for raw command lines, and a

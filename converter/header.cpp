@@ -36,9 +36,10 @@ uint32_t memory_size(uint32_t heap_start, uint32_t heap_size) {
 
 void rewrite_header(unsigned char* header, uint32_t heap_size,
                     uint32_t mmarea_size) {
-  const uint32_t word_0c = get_u32le(header + BIM_WORD_0C);
-  const uint32_t word_10 = get_u32le(header + BIM_WORD_10);
-  const uint32_t word_14 = get_u32le(header + BIM_WORD_14);
+  uint32_t moved[MOVED_WORD_COUNT];
+  for (uint32_t i = 0; i < MOVED_WORD_COUNT; ++i) {
+    moved[i] = get_u32le(header + MOVED_WORDS[i].bim_offset);
+  }
   const uint32_t entry = get_u32le(header + BIM_ENTRY);
   const uint32_t heap_start = bim_heap_start(header);
 
@@ -47,9 +48,9 @@ void rewrite_header(unsigned char* header, uint32_t heap_size,
     header[V_SIGNATURE + i] = static_cast<unsigned char>(V_SIGNATURE_BYTES[i]);
   }
   put_u32le(header + V_MMAREA_SIZE, mmarea_size);
-  put_u32le(header + V_WORD_0C, word_14);
-  put_u32le(header + V_WORD_10, word_0c);
-  put_u32le(header + V_WORD_14, word_10);
+  for (uint32_t i = 0; i < MOVED_WORD_COUNT; ++i) {
+    put_u32le(header + MOVED_WORDS[i].v_offset, moved[i]);
+  }
   put_u32le(header + V_JUMP, V_JUMP_WORD);
   put_u32le(header + V_JUMP_DISPLACEMENT, entry - V_JUMP_END);
   put_u32le(header + V_HEAP_START, heap_start);

@@ -1,7 +1,7 @@
 // The 36-byte header of a bim image and of a Tamrisk application file, and
 // the rewrite of one into the other. Pure: no I/O, no allocation. Words
 // are 32-bit little-endian at any alignment; each is named by its offset
-// (word_0c is at 0x0C), as krelt-info lists it.
+// (word_0c is at 0x0C), and krelt-info lists a moved word by its bim name.
 #pragma once
 
 #include <stdint.h>
@@ -35,6 +35,20 @@ constexpr uint32_t V_WORD_14 = 0x14;      // bim word_10
 constexpr uint32_t V_JUMP = 0x18;         // V_JUMP_WORD
 constexpr uint32_t V_JUMP_DISPLACEMENT = 0x1C;
 constexpr uint32_t V_HEAP_START = 0x20;
+
+// The bim words krelt carries over to another offset of the Tamrisk
+// header: the rewrite and krelt-info's listing both read this table.
+struct MovedWord {
+  uint32_t bim_offset;
+  uint32_t v_offset;
+};
+constexpr MovedWord MOVED_WORDS[] = {
+    {BIM_WORD_0C, V_WORD_10},
+    {BIM_WORD_10, V_WORD_14},
+    {BIM_WORD_14, V_WORD_0C},
+};
+constexpr uint32_t MOVED_WORD_COUNT =
+    sizeof MOVED_WORDS / sizeof MOVED_WORDS[0];
 
 // Bytes 00 00 00 E9: E9 at 0x1B opens an x86 near jump whose displacement
 // (the word at 0x1C) is relative to 0x20, the end of the instruction, so

@@ -1,7 +1,8 @@
 #!/bin/sh
 # check_dist.sh DIST_DIR [SOURCE_DIR]: checks the release `make dist` made.
-# lintian passes every .deb (errors and warnings fail unless overridden
-# with a reason); each .deb, tarball and zip holds what it should and is
+# lintian --pedantic passes every .deb (errors, warnings and pedantic tags
+# fail unless overridden with a reason); the source tarball holds the files
+# of the commit; each .deb, tarball and zip holds what it should and is
 # unpacked into a scratch folder, and the programs in it convert the
 # sample image and check the result, under qemu-user or Wine where the
 # processor or system is another; SHA256SUMS covers every file. Under
@@ -77,8 +78,9 @@ for deb in "$dist"/*.deb; do
   [ -e "$deb" ] || fail "no .deb in $dist"
   need lintian lintian
   arch=$(dpkg-deb -f "$deb" Architecture)
-  # Errors and warnings fail; an override needs its reason in the file.
-  if ! report=$(lintian --fail-on error,warning "$deb" 2>&1); then
+  # Errors, warnings and pedantic tags fail; an override needs its reason
+  # in the file.
+  if ! report=$(lintian --pedantic --fail-on error,warning,pedantic "$deb" 2>&1); then
     echo "$report"
     fail "lintian: $(basename "$deb")"
   fi
@@ -96,11 +98,27 @@ for deb in "$dist"/*.deb; do
   echo "ok: $(basename "$deb") ($(wc -c < "$deb") bytes): lintian clean ($(lintian --show-overrides "$deb" 2>/dev/null | grep -c '^O:') overridden), runs"
 done
 
-for tgz in "$dist"/*.tar.gz; do
+# The source tarball holds the files of the commit, under krelt-VERSION/.
+version=$(sed -n 's/^project(krelt VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+src=$dist/krelt-$version.tar.gz
+[ -f "$src" ] || fail "no source tarball krelt-$version.tar.gz"
+tar -C "$scratch" -xzf "$src"
+if command -v git > /dev/null && git -C "$source" rev-parse HEAD > /dev/null 2>&1; then
+  same_files "$scratch/krelt-$version" "$(git -C "$source" ls-tree -r --name-only HEAD)"
+fi
+echo "ok: $(basename "$src") ($(wc -c < "$src") bytes): the source"
+
+for tgz in "$dist"/*-linux-*.tar.gz; do
   [ -e "$tgz" ] || fail "no tarball in $dist"
   dir=$(basename "$tgz" .tar.gz)
   tar -C "$scratch" -xzf "$tgz"
-  same_files "$scratch/$dir" "krelt krelt-info krelt.1 krelt-info.1 README.md LICENSE"
+  same_files "$scratch/$dir" "bin/krelt bin/krelt-info README.md LICENSE changelog
+    share/man/man1/krelt.1.gz share/man/man1/krelt-info.1.gz
+    share/doc/krelt/README.md.gz share/doc/krelt/copyright
+    share/doc/krelt/changelog.gz share/krelt/krelt.mk
+    share/cmake/krelt/kreltConfig.cmake
+    share/cmake/krelt/kreltConfigVersion.cmake
+    share/cmake/krelt/kreltFunctions.cmake"
   processor=${dir##*-linux-}
   run=""
   if [ "$processor" != "$(uname -m)" ]; then
@@ -109,7 +127,7 @@ for tgz in "$dist"/*.tar.gz; do
     run=$(runner 1 "$name")
     [ -n "$run" ] || { cannot_run "$dir" "no emulator"; continue; }
   fi
-  converts "$scratch/$dir" krelt krelt-info "$run"
+  converts "$scratch/$dir/bin" krelt krelt-info "$run"
   checked=$((checked + 1))
   echo "ok: $(basename "$tgz") ($(wc -c < "$tgz") bytes): complete, runs"
 done
@@ -120,8 +138,10 @@ for zip in "$dist"/*.zip; do
   dir=$(basename "$zip" .zip)
   (cd "$scratch" && unzip -q "$zip")
   same_files "$scratch/$dir" \
-    "krelt.exe krelt-info.exe README.txt LICENSE.txt krelt.txt krelt-info.txt"
-  for t in README.txt LICENSE.txt krelt.txt krelt-info.txt; do
+    "krelt.exe krelt-info.exe README.txt LICENSE.txt changelog.txt krelt.txt
+     krelt-info.txt cmake/kreltConfig.cmake cmake/kreltConfigVersion.cmake
+     cmake/kreltFunctions.cmake"
+  for t in README.txt LICENSE.txt changelog.txt krelt.txt krelt-info.txt; do
     # Every line ends in CR LF: as many lines end in CR as there are LFs.
     lines=$(wc -l < "$scratch/$dir/$t")
     [ "$lines" -gt 0 ] &&
