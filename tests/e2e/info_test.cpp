@@ -103,6 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Options, InfoRuns, testing::Values(
            {"check failed: memory_size: expected a multiple of 4096"}),
     broken("MemoryBelowHeap", 0, 0x311000,
            {"check failed: memory_size: expected at least heap_start"}),
+    broken("MemoryAtHeap", 0x20, 0x322000, {}),
     broken("HeapNotAligned", 0x20, 0x311218,
            {"check failed: heap_start: expected a multiple of 16"}),
     broken("EntryAtTheLastByte", 0x1C, 99 - 0x20, {}),
