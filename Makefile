@@ -53,6 +53,7 @@ fuzz:
 	@tools/run_fuzz
 
 bench:
+	@tools/packages install bench
 	@bench/run
 
 dist:
