@@ -503,8 +503,11 @@ BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like) {
   const uid_t user = static_cast<uid_t>(like->user);
   const gid_t group = static_cast<gid_t>(like->group);
   // Root keeps both; a member of the file's group keeps the group, and the
-  // owner is kept where it is the user's own.
+  // owner is kept where it is the user's own. Most often the new file has
+  // both already, which a look tells for less than a change of owner.
+  struct stat now;
   const bool same =
+      (fstat(fd, &now) == 0 && now.st_uid == user && now.st_gid == group) ||
       fchown(fd, user, group) == 0 ||
       (fchown(fd, static_cast<uid_t>(-1), group) == 0 && geteuid() == user);
   // setuid, setgid and sticky belong to an owner and group; they are kept
