@@ -257,8 +257,9 @@ int main(int argc, char** argv) {
   }
   double worst = 0;
   for (const auto& [label, ratio] : floor_ratio) worst = std::max(worst, ratio);
-  std::printf("\nTarget krelt/floor <= 1.03 at every size: %s (at most %.3f).\n",
-              worst <= 1.03 ? "met" : "not met", worst);
+  std::printf(
+      "\nTarget krelt/floor <= 1.03 at every size: %s (at most %.3f).\n",
+      worst <= 1.03 ? "met" : "not met", worst);
   const Sample baseline = run({krelt});
   std::printf(
       "\nBaseline peak RSS (too few arguments): %ld KiB; "
