@@ -95,7 +95,7 @@ std::pair<int, int> count_io(const std::string& krelt, const std::string& in,
       fds[std::stoi(m[3])] = m[2];
     } else if (std::regex_search(line, m, io_re)) {
       const std::string& file = fds[std::stoi(m[2])];
-      // The output is written under its own name plus ".krelt-PID.tmp".
+      // The output is written under its own name plus ".krelt-PID-...".
       const std::string name = out.substr(out.rfind('/') + 1);
       const bool to_output =
           file == out || file.find("/" + name + ".krelt-") != std::string::npos;

@@ -358,16 +358,10 @@ bool put(Replacement* r) {
       return put_direct(r);
     case KIND_NEW:
       return put_beside(r) == DONE;
-    case KIND_FILE:
-      switch (put_beside(r)) {
-        case DONE:
-          return true;
-        case FOLDER_REFUSES:
-          return put_over(r);
-        case FAILED:
-          return false;
-      }
-      return false;
+    case KIND_FILE: {
+      const Outcome outcome = put_beside(r);
+      return outcome == DONE || (outcome == FOLDER_REFUSES && put_over(r));
+    }
     case KIND_AGAIN:
     case KIND_REFUSED:
       break;
