@@ -61,7 +61,11 @@ typedef struct OVERLAPPED* LPOVERLAPPED;
 #define MOVEFILE_REPLACE_EXISTING 0x1
 #define FILE_NAME_NORMALIZED 0x0
 #define FILE_ATTRIBUTE_READONLY 0x1
+#define FILE_ATTRIBUTE_HIDDEN 0x2
+#define FILE_ATTRIBUTE_SYSTEM 0x4
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_ARCHIVE 0x20
+#define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x2000
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
@@ -78,6 +82,7 @@ typedef struct OVERLAPPED* LPOVERLAPPED;
 #define ERROR_FILE_EXISTS 80
 #define ERROR_DISK_FULL 112
 #define ERROR_INVALID_NAME 123
+#define ERROR_BUSY 170
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
 
@@ -146,8 +151,13 @@ BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 // platform is built with either set (KRELT_WINDOWS_RULES: Windows'), so
 // that the runtime's branches for both run on every machine.
 #if defined(_WIN32) || defined(KRELT_WINDOWS_RULES)
-// Bytes in a path the ANSI file calls take, terminator included.
+// The limit of a path counts UTF-16 units (characters, and two for one
+// past U+FFFF), which the program's UTF-8 text takes at most three bytes
+// each for.
+constexpr bool PLATFORM_LIMITS_IN_UTF16 = true;
+// Units in a path the ANSI file calls take, terminator included.
 constexpr unsigned PLATFORM_PATH_MAX = 260;
+constexpr unsigned PLATFORM_PATH_BYTES = 3 * PLATFORM_PATH_MAX;
 // Windows holds a file's name while any handle is open on it: replacing
 // it can be refused for a moment, and the refusal (ERROR_ACCESS_DENIED
 // among others) cannot be told from a folder's.
@@ -161,40 +171,58 @@ constexpr char PLATFORM_LINE_END[] = "\r\n";
 // ANSI calls limit the full path anyway, and a link may not show as one
 // (Wine shows a POSIX link as the file it leads to).
 constexpr bool PLATFORM_NAME_BY_FINAL_PATH = true;
+// No folder takes new files but keeps every name (platform_folder_keeps_names).
+constexpr bool PLATFORM_FOLDERS_KEEP_NAMES = false;
 #else
-constexpr unsigned PLATFORM_PATH_MAX = 4096;  // Linux's PATH_MAX
+constexpr bool PLATFORM_LIMITS_IN_UTF16 = false;  // bytes
+constexpr unsigned PLATFORM_PATH_MAX = 4096;      // Linux's PATH_MAX
+constexpr unsigned PLATFORM_PATH_BYTES = PLATFORM_PATH_MAX;
 constexpr bool PLATFORM_OPEN_FILE_BLOCKS_REPLACE = false;
 constexpr bool platform_is_separator(char c) { return c == '/'; }
 constexpr bool PLATFORM_DRIVE_LETTERS = false;
 constexpr char PLATFORM_LINE_END[] = "\n";
 constexpr bool PLATFORM_NAME_BY_FINAL_PATH = false;
+constexpr bool PLATFORM_FOLDERS_KEEP_NAMES = true;  // append-only ones
 #endif
-// Bytes in one name within a folder (NAME_MAX; 255 UTF-16 units on NTFS,
-// so never fewer bytes).
+// Bytes in one name within a folder: NAME_MAX on Linux, and within NTFS's
+// 255 UTF-16 units; Wine keeps names on a Linux file system, which counts
+// bytes.
 constexpr unsigned PLATFORM_NAME_MAX = 255;
 #if defined(__linux__) && !defined(KRELT_WINDOWS_RULES)
 // A transparent huge page: a block of this size or more may ask for them.
 constexpr unsigned PLATFORM_HUGE_PAGE = 2u << 20;
 #else
-constexpr unsigned PLATFORM_HUGE_PAGE = 0;  // none to ask for
+constexpr unsigned PLATFORM_HUGE_PAGE = 0;          // none to ask for
 #endif
 
 // Who owns a file and how it may be used, where the platform keeps that
-// apart from the file's data (POSIX: owner, group and mode); carried from
-// the file a new one replaces to the new one.
+// apart from the file's data: on POSIX its owner, group, mode and access
+// list; on Windows its attributes (in `mode`). Carried from the file a
+// new one replaces to the new one; only the platform reads it.
+#if defined(_WIN32)
+constexpr unsigned PLATFORM_ACCESS_LIST_MAX = 0;
+#else
+// The bytes of an access list kept (Linux: system.posix_acl_access, 4
+// bytes and 8 an entry); a file with a longer one cannot be told.
+constexpr unsigned PLATFORM_ACCESS_LIST_MAX = 4 + 8 * 1024;
+#endif
 struct PlatformOwner {
   DWORD user;
   DWORD group;
   DWORD mode;
+  DWORD access_list_length;  // 0: none beyond the mode
+  unsigned char access_list[PLATFORM_ACCESS_LIST_MAX + 1];
 };
 
 // Calls beyond KERNEL32 that each backend supplies: each is named for the
 // one decision it stands for, so that no KERNEL32 call makes one.
 extern "C" {
-// GetFileInformationByHandle, and the file's owner from the same look
-// (left as it is where the platform has none to carry over).
-BOOL platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
-                               PlatformOwner* owner);
+// What the file is, from one look: its type (GetFileType), and for a
+// file system object its information (GetFileInformationByHandle) and,
+// when `owner` is not null, its owner. FILE_TYPE_UNKNOWN when any of that
+// cannot be told.
+DWORD platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
+                                PlatformOwner* owner);
 
 // Whether this process may write the file, whose information `info` holds,
 // as opening it for writing would decide (POSIX: the kernel's access
@@ -202,15 +230,24 @@ BOOL platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
 // read-only attribute). FALSE also when that cannot be told.
 BOOL platform_may_write(HANDLE file, const BY_HANDLE_FILE_INFORMATION* info);
 
-// Creates a file at path for writing, exclusively (ERROR_FILE_EXISTS
-// where the name is taken), that no other user may open until
-// platform_keep_identity gives it its owner and mode.
-HANDLE platform_create_private(LPCSTR path);
+// Whether the folder at `path` takes new names but keeps every name it
+// holds, so that nothing made there can be renamed or removed (Linux: an
+// append-only folder). FALSE where it cannot be told.
+BOOL platform_folder_keeps_names(LPCSTR path);
 
-// Gives `file`, a file the process has just created, the owner, group and
-// mode in `like` as far as the process may set them, or the mode of a
-// newly made file when `like` is null. FALSE when its access could not be
-// settled; on Windows the file keeps what its folder gives.
+// Creates a file at path for writing, exclusively (ERROR_FILE_EXISTS
+// where the name is taken), that will replace the file whose owner is
+// `like`: no other user may open it until platform_keep_identity gives it
+// that owner (POSIX: mode 0600), and it has what a file takes only when
+// made (Windows: the hidden, system, archive and not-indexed attributes).
+HANDLE platform_create_private(LPCSTR path, const PlatformOwner* like);
+
+// Gives `file`, made by platform_create_private and written, the owner in
+// `like` as far as the process may set it: owner and group, the access
+// list, the mode, and last the setuid and setgid bits, which a write
+// would clear (kept only with both owner and group). Where an access list
+// cannot be carried, the file is left less open than the one it
+// replaces, never more. FALSE when its access could not be settled.
 BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like);
 
 // The path a link (opened as itself, FILE_FLAG_OPEN_REPARSE_POINT) holds,

@@ -3,9 +3,10 @@
 #include "runtime/format.h"
 
 // A replacement is a short sequence: look at the output, decide how it is
-// written, then write it that way: beside it and renamed over it, over it
-// where its folder takes no new file, or directly for a device. From the
-// first file made (or written over) to the rename or removal that ends it,
+// written, then write it that way: beside it and renamed over it; over it
+// (or, new, made directly, as a plain create does) where nothing can be
+// put beside it and renamed; or directly for a device. From the first file
+// made (or written over) to the rename or removal that ends it,
 // interruptions wait.
 namespace {
 
@@ -50,12 +51,14 @@ struct Replacement {
   const FileId* source;
   uint32_t changed;
   Look look;
-  char target[PLATFORM_PATH_MAX];  // the output, or where its link leads
-  char beside[PLATFORM_PATH_MAX];
-  char scratch[PLATFORM_PATH_MAX];
+  char target[PLATFORM_PATH_BYTES];  // the output, or where its link leads
+  char beside[PLATFORM_PATH_BYTES];
+  char scratch[PLATFORM_PATH_BYTES];
 };
 
-enum Outcome { DONE, FAILED, FOLDER_REFUSES };
+// How putting the data beside the target ended. OTHER_WAY: nothing was
+// left there, and the target may still be written over, or made directly.
+enum Outcome { DONE, FAILED, OTHER_WAY };
 
 char* put_text(char* end, const char* text) {
   while (*text != 0) *end++ = *text++;
@@ -71,6 +74,40 @@ bool same_id(const FileId& a, const FileId& b) {
          a.index_low == b.index_low;
 }
 
+// The units the platform's limits count in the first `n` bytes of UTF-8
+// text: bytes, or UTF-16 units (none for a continuation byte, two for a
+// character past U+FFFF).
+uint32_t units_of(const char* text, uint32_t n) {
+  if (!PLATFORM_LIMITS_IN_UTF16) return n;
+  uint32_t units = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    units += (byte & 0xC0) == 0x80 ? 0 : byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+// The bytes of the longest start of `name` that takes at most `bytes`
+// bytes and `units` units, never ending inside a UTF-8 character.
+uint32_t fitting_bytes(const char* name, uint32_t bytes, uint32_t units) {
+  uint32_t keep = 0;
+  for (uint32_t used = 0; name[keep] != 0;) {
+    uint32_t next = keep + 1;
+    while ((static_cast<unsigned char>(name[next]) & 0xC0) == 0x80) ++next;
+    used += units_of(name + keep, next - keep);
+    if (next > bytes || used > units) break;
+    keep = next;
+  }
+  return keep;
+}
+
+// The length of the folder part of a path: up to its last separator.
+uint32_t folder_length(const char* path) {
+  uint32_t folder = text_length(path);
+  while (folder > 0 && !platform_is_separator(path[folder - 1])) --folder;
+  return folder;
+}
+
 HANDLE look_handle(const char* path, DWORD flags) {
   return CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
                      flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -80,12 +117,10 @@ HANDLE look_handle(const char* path, DWORD flags) {
 // (in place), or puts it there whole where it is a full path. False when
 // the result would not fit.
 bool follow_text(char* at, const char* text) {
-  uint32_t folder = text_length(at);
   const bool full = platform_is_separator(text[0]) ||
                     (PLATFORM_DRIVE_LETTERS && text[0] != 0 && text[1] == ':');
-  if (full) folder = 0;
-  while (folder > 0 && !platform_is_separator(at[folder - 1])) --folder;
-  if (folder + text_length(text) >= PLATFORM_PATH_MAX) return false;
+  const uint32_t folder = full ? 0 : folder_length(at);
+  if (folder + text_length(text) >= PLATFORM_PATH_BYTES) return false;
   *put_text(at + folder, text) = 0;
   return true;
 }
@@ -95,11 +130,14 @@ bool follow_text(char* at, const char* text) {
 // to this very file: one renamed or replaced meanwhile is looked at again.
 Kind by_final_path(Replacement* r, HANDLE handle, const FileId& id, bool link) {
   const DWORD n = GetFinalPathNameByHandleA(
-      handle, r->scratch, PLATFORM_PATH_MAX, FILE_NAME_NORMALIZED);
+      handle, r->scratch, PLATFORM_PATH_BYTES, FILE_NAME_NORMALIZED);
   // Without a final path a link's target cannot be told; a file that is
   // no link keeps the name it was given (on Windows the long form,
   // \\?\C:\..., may be too long for the ANSI calls).
-  if (n == 0 || n >= PLATFORM_PATH_MAX) return link ? KIND_REFUSED : KIND_FILE;
+  if (n == 0 || n >= PLATFORM_PATH_BYTES ||
+      units_of(r->scratch, n) >= PLATFORM_PATH_MAX) {
+    return link ? KIND_REFUSED : KIND_FILE;
+  }
   const HANDLE named = look_handle(r->scratch, 0);
   if (named == INVALID_HANDLE_VALUE) {
     return GetLastError() == ERROR_FILE_NOT_FOUND ? KIND_AGAIN : KIND_REFUSED;
@@ -113,12 +151,12 @@ Kind by_final_path(Replacement* r, HANDLE handle, const FileId& id, bool link) {
   return KIND_FILE;
 }
 
-// What the opened output is. Whatever cannot be told is refused.
-Kind classify(Replacement* r, HANDLE handle, bool known,
+// What the opened output is, from the look of platform_file_information.
+// Whatever cannot be told is refused.
+Kind classify(Replacement* r, HANDLE handle, DWORD type,
               const BY_HANDLE_FILE_INFORMATION& info, bool link) {
-  const DWORD type = GetFileType(handle);
   if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return KIND_DEVICE;
-  if (type != FILE_TYPE_DISK || !known ||
+  if (type != FILE_TYPE_DISK ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
       !platform_may_write(handle, &info)) {
     return KIND_REFUSED;
@@ -130,22 +168,27 @@ Kind classify(Replacement* r, HANDLE handle, bool known,
 // Looks at the output path before anything is made, leaving in r->target
 // where the file to replace lives: the path as given, or what a link
 // leads to, through a chain of them, or the name a link to nothing yet
-// holds. Only "no such file" makes a new file.
-Look look_at(Replacement* r, const char* path) {
-  Look look = {KIND_REFUSED, false, {0, 0, 0}, {0, 0, 0}};
+// holds, and in r->look what it found (in place: it holds an access list,
+// too large to pass around on a small stack). Only "no such file" makes a
+// new file.
+void look_at(Replacement* r, const char* path) {
+  Look& look = r->look;
+  look.kind = KIND_REFUSED;
+  look.is_source = false;
   *put_text(r->target, path) = 0;
   BY_HANDLE_FILE_INFORMATION info;
   HANDLE handle;
-  bool known;
+  DWORD type;
   bool link = false;
   for (int depth = 0;; ++depth) {
     handle = look_handle(r->target, FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_NOT_FOUND) look.kind = KIND_NEW;
-      return look;
+      return;
     }
-    known = platform_file_information(handle, &info, &look.owner) != 0;
-    if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    type = platform_file_information(handle, &info, &look.owner);
+    if (type != FILE_TYPE_DISK ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
       break;
     }
     // A link: the file at the end of its chain, where there is one.
@@ -154,7 +197,7 @@ Look look_at(Replacement* r, const char* path) {
     if (end != INVALID_HANDLE_VALUE) {
       CloseHandle(handle);
       handle = end;
-      known = platform_file_information(handle, &info, &look.owner) != 0;
+      type = platform_file_information(handle, &info, &look.owner);
       break;
     }
     // A link to nothing yet: its target is made where it says, as opening
@@ -162,28 +205,27 @@ Look look_at(Replacement* r, const char* path) {
     // followed.
     const bool dangling = GetLastError() == ERROR_FILE_NOT_FOUND;
     const DWORD n =
-        dangling ? platform_link_target(handle, r->scratch, PLATFORM_PATH_MAX)
+        dangling ? platform_link_target(handle, r->scratch, PLATFORM_PATH_BYTES)
                  : 0;
     CloseHandle(handle);
-    if (n == 0 || n >= PLATFORM_PATH_MAX || depth == LINK_DEPTH ||
+    if (n == 0 || n >= PLATFORM_PATH_BYTES || depth == LINK_DEPTH ||
         !follow_text(r->target, r->scratch)) {
-      return look;
+      return;
     }
   }
-  look.kind = classify(r, handle, known, info, link);
+  look.kind = classify(r, handle, type, info, link);
   if (look.kind == KIND_FILE) {
     look.id = id_of(info);
     look.is_source = r->source != nullptr && same_id(look.id, *r->source);
   }
   CloseHandle(handle);
-  return look;
 }
 
 // The name of the file beside the target: the target's name and a suffix
 // of this run's own (its process id and the moment, which differ between
 // runs that share a process id), the name shortened (never inside a UTF-8
 // character) so that it stays within the limits of one name and of a
-// whole path. False when not even the suffix fits.
+// whole path. False when not even the suffix fits: no name fits beside it.
 bool temporary_name(const char* target, char* out) {
   LARGE_INTEGER now;
   if (!QueryPerformanceCounter(&now)) now.QuadPart = 0;
@@ -194,22 +236,13 @@ bool temporary_name(const char* target, char* out) {
   *put_text(end, ".tmp") = 0;
   const uint32_t suffix_length = static_cast<uint32_t>(end + 4 - suffix);
 
-  const uint32_t length = text_length(target);
-  uint32_t folder = length;
-  while (folder > 0 && !platform_is_separator(target[folder - 1])) --folder;
-  uint32_t keep = length - folder;
-  if (folder + suffix_length >= PLATFORM_PATH_MAX) return false;
-  if (keep > PLATFORM_NAME_MAX - suffix_length) {
-    keep = PLATFORM_NAME_MAX - suffix_length;
-  }
-  if (folder + keep + suffix_length >= PLATFORM_PATH_MAX) {
-    keep = PLATFORM_PATH_MAX - 1 - folder - suffix_length;
-  }
-  const unsigned char* name =
-      reinterpret_cast<const unsigned char*>(target + folder);
-  if (keep < length - folder) {
-    while (keep > 0 && (name[keep] & 0xC0) == 0x80) --keep;
-  }
+  // Within the limit of a path in units, it fits PLATFORM_PATH_BYTES.
+  const uint32_t folder = folder_length(target);
+  const uint32_t folder_units = units_of(target, folder);
+  if (folder_units + suffix_length >= PLATFORM_PATH_MAX) return false;
+  const uint32_t keep =
+      fitting_bytes(target + folder, PLATFORM_NAME_MAX - suffix_length,
+                    PLATFORM_PATH_MAX - 1 - folder_units - suffix_length);
   char* at = out;
   for (uint32_t i = 0; i < folder + keep; ++i) *at++ = target[i];
   *put_text(at, suffix) = 0;
@@ -223,15 +256,45 @@ bool folder_refuses(DWORD error) {
          error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
 
+// Whatever the output's folder holds beside it could never be renamed or
+// removed again: then nothing is made there but the output itself.
+bool folder_keeps_names(Replacement* r) {
+  uint32_t folder = folder_length(r->target);
+  char* at = r->scratch;
+  if (folder == 0) {
+    *at++ = '.';
+  } else {
+    // The separator stays only where it is the whole folder (the root).
+    for (uint32_t i = 0; i < folder; ++i) *at++ = r->target[i];
+    if (folder > 1 &&
+        !(PLATFORM_DRIVE_LETTERS && folder == 3 && r->target[1] == ':')) {
+      --at;
+    }
+  }
+  *at = 0;
+  return platform_folder_keeps_names(r->scratch) != 0;
+}
+
 // Creates a file of this run's own beside the target, never one that
-// exists, so that runs writing one output at once each get their own.
+// exists, so that runs writing one output at once each get their own: for
+// an output that exists, private until it has the output's owner; for a
+// new one, as a plain create makes it. OTHER_WAY where no name fits
+// beside it, or the folder takes no new file.
 Outcome create_beside(Replacement* r, HANDLE* file) {
   for (int attempt = 0; attempt < BESIDE_ATTEMPTS; ++attempt) {
-    if (!temporary_name(r->target, r->beside)) return FAILED;
-    *file = platform_create_private(r->beside);
+    if (!temporary_name(r->target, r->beside)) return OTHER_WAY;
+    *file = r->look.kind == KIND_FILE
+                ? platform_create_private(r->beside, &r->look.owner)
+                : CreateFileA(r->beside, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (*file != INVALID_HANDLE_VALUE) return DONE;
+    // Too long a name or path, as the file system counts it, is a name
+    // that does not fit beside the target either.
     const DWORD error = GetLastError();
-    if (folder_refuses(error)) return FOLDER_REFUSES;
+    if (folder_refuses(error) || error == ERROR_FILENAME_EXCED_RANGE ||
+        error == ERROR_PATH_NOT_FOUND) {
+      return OTHER_WAY;
+    }
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
   return FAILED;
@@ -258,26 +321,29 @@ DWORD rename_into_place(const Replacement* r) {
 }
 
 // The new file written beside the target and renamed over it. A rename
-// that the folder refuses while the target may still be written (a
-// sticky folder) is FOLDER_REFUSES; where an open file blocks a rename,
+// refused while the target may still be written (a sticky folder, or the
+// target a mount point) is OTHER_WAY; where an open file blocks a rename,
 // its refusal cannot be told from the folder's, so it is a failure.
 Outcome put_beside(Replacement* r) {
   platform_defer_interruptions(TRUE);
   HANDLE file = INVALID_HANDLE_VALUE;
   Outcome outcome = create_beside(r, &file);
   if (outcome == DONE) {
-    const PlatformOwner* like =
-        r->look.kind == KIND_FILE ? &r->look.owner : nullptr;
-    const bool written = platform_keep_identity(file, like) &&
-                         write_whole(file, r->data, r->length);
+    // Written while still private, and only then given the old file's
+    // owner, so that the write cannot clear its setuid and setgid bits.
+    const bool written = write_whole(file, r->data, r->length) &&
+                         (r->look.kind != KIND_FILE ||
+                          platform_keep_identity(file, &r->look.owner));
     const bool closed = CloseHandle(file) != 0;
     const DWORD refusal =
         written && closed ? rename_into_place(r) : ERROR_GEN_FAILURE;
     if (refusal != 0) {
       DeleteFileA(r->beside);
-      const bool kept = written && closed && refusal == ERROR_ACCESS_DENIED &&
-                        !PLATFORM_OPEN_FILE_BLOCKS_REPLACE;
-      outcome = kept ? FOLDER_REFUSES : FAILED;
+      const bool kept =
+          written && closed &&
+          (refusal == ERROR_BUSY || (refusal == ERROR_ACCESS_DENIED &&
+                                     !PLATFORM_OPEN_FILE_BLOCKS_REPLACE));
+      outcome = kept ? OTHER_WAY : FAILED;
     }
   }
   platform_defer_interruptions(FALSE);
@@ -312,23 +378,28 @@ bool write_emptied(HANDLE file, const Replacement* r) {
   return false;
 }
 
-// Written over the target where its folder takes no new file. Never where
-// the data's own file cannot be told, as that may be the target itself.
+// Where nothing can be put beside the target and renamed: an existing
+// target written over, a new one made directly, as a plain create does.
+// Never written over where the data's own file cannot be told, as that
+// may be the target itself. A failure removes what was written, or where
+// the folder keeps every name leaves it empty.
 bool put_over(Replacement* r) {
-  if (r->source == nullptr) return false;
+  const bool made = r->look.kind == KIND_NEW;
+  if (!made && r->source == nullptr) return false;
   platform_defer_interruptions(TRUE);
-  const HANDLE file =
-      CreateFileA(r->target, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileA(
+      r->target, made ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE, 0,
+      nullptr, made ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+      nullptr);
   bool ok = false;
   if (file != INVALID_HANDLE_VALUE) {
     // Still the file looked at, and in place still the image's length.
     BY_HANDLE_FILE_INFORMATION info;
     const bool in_place = r->look.is_source;
-    const bool same = GetFileInformationByHandle(file, &info) != 0 &&
-                      same_id(id_of(info), r->look.id) &&
-                      (!in_place || (info.nFileSizeHigh == 0 &&
-                                     info.nFileSizeLow == r->length));
+    const bool same = made || (GetFileInformationByHandle(file, &info) != 0 &&
+                               same_id(id_of(info), r->look.id) &&
+                               (!in_place || (info.nFileSizeHigh == 0 &&
+                                              info.nFileSizeLow == r->length)));
     ok = same && (in_place ? write_header(file, r) : write_emptied(file, r));
     const bool closed = CloseHandle(file) != 0;
     if (same && !in_place && !(ok && closed)) DeleteFileA(r->target);
@@ -357,10 +428,11 @@ bool put(Replacement* r) {
     case KIND_DEVICE:
       return put_direct(r);
     case KIND_NEW:
-      return put_beside(r) == DONE;
     case KIND_FILE: {
-      const Outcome outcome = put_beside(r);
-      return outcome == DONE || (outcome == FOLDER_REFUSES && put_over(r));
+      const Outcome outcome =
+          PLATFORM_FOLDERS_KEEP_NAMES && folder_keeps_names(r) ? OTHER_WAY
+                                                               : put_beside(r);
+      return outcome == OTHER_WAY ? put_over(r) : outcome == DONE;
     }
     case KIND_AGAIN:
     case KIND_REFUSED:
@@ -381,7 +453,11 @@ int stream_file_id(Stream* stream, FileId* id, uint64_t* length) {
 
 int replace_file(const char* path, const void* data, uint32_t length,
                  const FileId* source, uint32_t changed) {
-  if (text_length(path) >= PLATFORM_PATH_MAX) return -1;
+  const uint32_t bytes = text_length(path);
+  if (bytes >= PLATFORM_PATH_BYTES ||
+      units_of(path, bytes) >= PLATFORM_PATH_MAX) {
+    return -1;
+  }
   Replacement* r = static_cast<Replacement*>(heap_alloc(sizeof(Replacement)));
   if (r == nullptr) return -1;
   r->data = data;
@@ -390,7 +466,7 @@ int replace_file(const char* path, const void* data, uint32_t length,
   r->changed = changed;
   bool ok = false;
   for (int attempt = 0; attempt < LOOK_ATTEMPTS; ++attempt) {
-    r->look = look_at(r, path);
+    look_at(r, path);
     if (r->look.kind != KIND_AGAIN) {
       ok = put(r);
       break;

@@ -59,10 +59,14 @@ DWORD closed_folder_error(const std::string& name) {
   return it == the_state.closed_folders.end() ? 0 : it->second;
 }
 
-// Whether the folder lets this name be removed or replaced.
-bool may_unlink(const std::string& name) {
-  return closed_folder_error(name) != ERROR_ACCESS_DENIED &&
-         !the_state.kept_names.count(name);
+// 0 where the folder lets this name be removed or replaced, else the
+// refusal.
+DWORD unlink_error(const std::string& name) {
+  if (the_state.mount_points.count(name)) return ERROR_BUSY;
+  const bool refused = closed_folder_error(name) == ERROR_ACCESS_DENIED ||
+                       the_state.kept_names.count(name) ||
+                       the_state.append_only_folders.count(folder_of(name));
+  return refused ? ERROR_ACCESS_DENIED : 0;
 }
 
 // As a signal or a console event ends the process: every handle closes
@@ -176,34 +180,11 @@ HANDLE no_handle(DWORD error) {
 }  // namespace
 
 const char* call_name(Call call) {
-  static const char* const names[] = {"GetCommandLineA",
-                                      "GetStdHandle",
-                                      "ExitProcess",
-                                      "GetProcessHeap",
-                                      "HeapAlloc",
-                                      "HeapFree",
-                                      "CreateFileA",
-                                      "SetFilePointer",
-                                      "ReadFile",
-                                      "WriteFile",
-                                      "CloseHandle",
-                                      "DeleteFileA",
-                                      "MoveFileExA",
-                                      "GetFileType",
-                                      "GetFinalPathNameByHandleA",
-                                      "GetCurrentProcessId",
-                                      "GetLastError",
-                                      "GetFileInformationByHandle",
-                                      "SetEndOfFile",
-                                      "Sleep",
-                                      "QueryPerformanceCounter",
-                                      "platform_file_information",
-                                      "platform_may_write",
-                                      "platform_create_private",
-                                      "platform_keep_identity",
-                                      "platform_link_target",
-                                      "platform_defer_interruptions",
-                                      "platform_prefer_huge_pages"};
+  static const char* const names[] = {
+#define MEMORY_PLATFORM_NAME(id, name) #name,
+      MEMORY_PLATFORM_CALLS(MEMORY_PLATFORM_NAME)
+#undef MEMORY_PLATFORM_NAME
+  };
   static_assert(sizeof names / sizeof names[0] == CALL_KIND_COUNT);
   return names[call];
 }
@@ -323,13 +304,26 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
 
 namespace {
 
-// Names are UTF-8, as under the UTF-8 code page, and at most 255 bytes
-// within a folder.
+// The units the platform's limits count: bytes, or UTF-16 units.
+size_t units_of(const std::string& text) {
+  if (!PLATFORM_LIMITS_IN_UTF16) return text.size();
+  size_t units = 0;
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    units += (byte & 0xC0) == 0x80 ? 0 : byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+// Names are UTF-8, as under the UTF-8 code page, and within the limits of
+// a name (in bytes) and of a whole path.
 DWORD name_error(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string name =
       slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.size() > PLATFORM_NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
+  if (name.size() > PLATFORM_NAME_MAX || units_of(path) >= PLATFORM_PATH_MAX) {
+    return ERROR_FILENAME_EXCED_RANGE;
+  }
   for (size_t i = 0; i < name.size();) {
     const unsigned char lead = static_cast<unsigned char>(name[i]);
     const size_t n = lead < 0x80         ? 1
@@ -385,6 +379,8 @@ HANDLE open_named(LPCSTR path, DWORD access, DWORD share_mode,
       if (closed != 0) return no_handle(closed);
       if (name_error(name) != 0) return no_handle(name_error(name));
       the_state.files[name];
+      // What a plain create gives a file, until given another's.
+      the_state.identities[name] = "new";
       break;
     case OPEN_EXISTING:
       if (!exists) return no_handle(ERROR_FILE_NOT_FOUND);
@@ -419,11 +415,16 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share_mode,
   return open_named(path, access, share_mode, disposition, attributes);
 }
 
-HANDLE platform_create_private(LPCSTR path) {
+HANDLE platform_create_private(LPCSTR path, const PlatformOwner*) {
   if (enter(CALL_CREATE_PRIVATE, nullptr, path) != nullptr) {
     return INVALID_HANDLE_VALUE;
   }
-  return open_named(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  const HANDLE handle =
+      open_named(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  if (handle != INVALID_HANDLE_VALUE) {
+    the_state.identities[file_of(handle)->name] = "private";
+  }
+  return handle;
 }
 
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
@@ -473,18 +474,20 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle,
   return file_information(handle, info);
 }
 
-BOOL platform_file_information(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info,
-                               PlatformOwner* owner) {
-  if (enter(CALL_FILE_INFORMATION, handle) != nullptr) return FALSE;
-  if (!file_information(handle, info)) return FALSE;
+DWORD platform_file_information(HANDLE handle,
+                                LPBY_HANDLE_FILE_INFORMATION info,
+                                PlatformOwner* owner) {
+  if (enter(CALL_FILE_INFORMATION, handle) != nullptr) return FILE_TYPE_UNKNOWN;
+  const OpenFile* file = file_of(handle);
+  if (file != nullptr && file->device) return FILE_TYPE_CHAR;
+  if (!file_information(handle, info)) return FILE_TYPE_UNKNOWN;
   if (owner != nullptr) {
-    const std::string& name = file_of(handle)->name;
-    const auto whose = the_state.identities.find(name);
+    const auto whose = the_state.identities.find(file->name);
     owners.push_back(whose != the_state.identities.end() ? whose->second
-                                                         : name);
-    *owner = {static_cast<DWORD>(owners.size() - 1), 0, 0};
+                                                         : file->name);
+    *owner = {static_cast<DWORD>(owners.size() - 1), 0, 0, 0, {}};
   }
-  return TRUE;
+  return FILE_TYPE_DISK;
 }
 
 BOOL platform_may_write(HANDLE handle, const BY_HANDLE_FILE_INFORMATION*) {
@@ -492,6 +495,12 @@ BOOL platform_may_write(HANDLE handle, const BY_HANDLE_FILE_INFORMATION*) {
   const OpenFile* file = file_of(handle);
   if (file == nullptr) return fail_with(ERROR_GEN_FAILURE);
   return the_state.read_only.count(file->name) == 0;
+}
+
+BOOL platform_folder_keeps_names(LPCSTR path) {
+  if (enter(CALL_FOLDER_KEEPS_NAMES, nullptr, path) != nullptr) return FALSE;
+  const std::string folder(path);
+  return the_state.append_only_folders.count(folder == "." ? "" : folder + "/");
 }
 
 void platform_defer_interruptions(BOOL defer) {
@@ -520,11 +529,10 @@ void WINAPI Sleep(DWORD) { enter(CALL_SLEEP); }
 BOOL platform_keep_identity(HANDLE handle, const PlatformOwner* like) {
   if (enter(CALL_KEEP_IDENTITY, handle) != nullptr) return FALSE;
   const OpenFile* file = file_of(handle);
-  if (file == nullptr || (like != nullptr && like->user >= owners.size())) {
+  if (file == nullptr || like->user >= owners.size()) {
     return fail_with(ERROR_GEN_FAILURE);
   }
-  the_state.identities[file->name] =
-      like == nullptr ? "new" : owners[like->user];
+  the_state.identities[file->name] = owners[like->user];
   return TRUE;
 }
 
@@ -657,7 +665,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 BOOL WINAPI DeleteFileA(LPCSTR path) {
   if (enter(CALL_DELETE_FILE, nullptr, path) != nullptr) return FALSE;
   const std::string name(path);
-  if (!may_unlink(name)) return fail_with(ERROR_ACCESS_DENIED);
+  if (unlink_error(name) != 0) return fail_with(unlink_error(name));
   // A link itself is deleted, never its target; a device never.
   if (the_state.links.erase(name) != 0) return TRUE;
   if (is_open(name)) return fail_with(ERROR_SHARING_VIOLATION);
@@ -680,8 +688,9 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     --held->second;
     return fail_with(ERROR_ACCESS_DENIED);
   }
+  if (unlink_error(target) == ERROR_BUSY) return fail_with(ERROR_BUSY);
   if (the_state.devices.count(target) || the_state.read_only.count(target) ||
-      !may_unlink(target) || !may_unlink(source)) {
+      unlink_error(target) != 0 || unlink_error(source) != 0) {
     return fail_with(ERROR_ACCESS_DENIED);
   }
   if (name_taken(target) && !(flags & MOVEFILE_REPLACE_EXISTING)) {

@@ -13,36 +13,43 @@
 
 namespace memory_platform {
 
+// Every call the double supplies, once: its enum name and its own name.
+#define MEMORY_PLATFORM_CALLS(X)                       \
+  X(GET_COMMAND_LINE, GetCommandLineA)                 \
+  X(GET_STD_HANDLE, GetStdHandle)                      \
+  X(EXIT_PROCESS, ExitProcess)                         \
+  X(GET_PROCESS_HEAP, GetProcessHeap)                  \
+  X(HEAP_ALLOC, HeapAlloc)                             \
+  X(HEAP_FREE, HeapFree)                               \
+  X(CREATE_FILE, CreateFileA)                          \
+  X(SET_FILE_POINTER, SetFilePointer)                  \
+  X(READ_FILE, ReadFile)                               \
+  X(WRITE_FILE, WriteFile)                             \
+  X(CLOSE_HANDLE, CloseHandle)                         \
+  X(DELETE_FILE, DeleteFileA)                          \
+  X(MOVE_FILE, MoveFileExA)                            \
+  X(GET_FILE_TYPE, GetFileType)                        \
+  X(GET_FINAL_PATH, GetFinalPathNameByHandleA)         \
+  X(GET_PROCESS_ID, GetCurrentProcessId)               \
+  X(GET_LAST_ERROR, GetLastError)                      \
+  X(GET_FILE_INFO, GetFileInformationByHandle)         \
+  X(SET_END_OF_FILE, SetEndOfFile)                     \
+  X(SLEEP, Sleep)                                      \
+  X(PERFORMANCE_COUNTER, QueryPerformanceCounter)      \
+  X(FILE_INFORMATION, platform_file_information)       \
+  X(MAY_WRITE, platform_may_write)                     \
+  X(FOLDER_KEEPS_NAMES, platform_folder_keeps_names)   \
+  X(CREATE_PRIVATE, platform_create_private)           \
+  X(KEEP_IDENTITY, platform_keep_identity)             \
+  X(LINK_TARGET, platform_link_target)                 \
+  X(DEFER_INTERRUPTIONS, platform_defer_interruptions) \
+  X(HUGE_PAGES, platform_prefer_huge_pages)
+
 enum Call {
-  CALL_GET_COMMAND_LINE,
-  CALL_GET_STD_HANDLE,
-  CALL_EXIT_PROCESS,
-  CALL_GET_PROCESS_HEAP,
-  CALL_HEAP_ALLOC,
-  CALL_HEAP_FREE,
-  CALL_CREATE_FILE,
-  CALL_SET_FILE_POINTER,
-  CALL_READ_FILE,
-  CALL_WRITE_FILE,
-  CALL_CLOSE_HANDLE,
-  CALL_DELETE_FILE,
-  CALL_MOVE_FILE,
-  CALL_GET_FILE_TYPE,
-  CALL_GET_FINAL_PATH,
-  CALL_GET_PROCESS_ID,
-  CALL_GET_LAST_ERROR,
-  CALL_GET_FILE_INFO,
-  CALL_SET_END_OF_FILE,
-  CALL_SLEEP,
-  CALL_PERFORMANCE_COUNTER,
-  CALL_FILE_INFORMATION,
-  CALL_MAY_WRITE,
-  CALL_CREATE_PRIVATE,
-  CALL_KEEP_IDENTITY,
-  CALL_LINK_TARGET,
-  CALL_DEFER_INTERRUPTIONS,
-  CALL_HUGE_PAGES,
-  CALL_KIND_COUNT
+#define MEMORY_PLATFORM_ENUM(id, name) CALL_##id,
+  MEMORY_PLATFORM_CALLS(MEMORY_PLATFORM_ENUM)
+#undef MEMORY_PLATFORM_ENUM
+      CALL_KIND_COUNT
 };
 
 const char* call_name(Call call);
@@ -102,7 +109,15 @@ struct State {
   // Files that may be written but not replaced or removed, as another
   // user's file in a sticky folder.
   std::set<std::string> kept_names;
-  // Files given an identity by platform_keep_identity, and with whose.
+  // Folders that take new files but keep every name (append-only): their
+  // files are never removed or renamed.
+  std::set<std::string> append_only_folders;
+  // Files that are mount points: renaming over them or removing them is
+  // refused with ERROR_BUSY, writing them is not.
+  std::set<std::string> mount_points;
+  // Whose identity (owner, mode, attributes) each file has: "new" as a
+  // plain create makes it, "private" as platform_create_private does, or
+  // that of the file platform_keep_identity was given.
   std::map<std::string, std::string> identities;
   // Renames over these names refused with ERROR_ACCESS_DENIED, as Windows
   // refuses while a reader has the file open, this many times each; while

@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #if defined(__linux__)
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #endif
 #include <time.h>
 #include <unistd.h>
@@ -145,6 +146,8 @@ DWORD error_of(int err) {
       return ERROR_HANDLE_DISK_FULL;
     case EEXIST:
       return ERROR_FILE_EXISTS;
+    case EBUSY:
+      return ERROR_BUSY;
     case ENAMETOOLONG:
       return ERROR_FILENAME_EXCED_RANGE;
     default:
@@ -166,6 +169,78 @@ void block_write_signals() {
   sigaddset(&set, SIGXFSZ);
   sigprocmask(SIG_BLOCK, &set, nullptr);
 }
+
+DWORD type_of(const struct stat& st) {
+  // A link opened as itself is a file system object, as on Windows.
+  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) {
+    return FILE_TYPE_DISK;
+  }
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_CHAR;  // terminals and other devices, block ones too
+}
+
+void fill_information(const struct stat& st,
+                      LPBY_HANDLE_FILE_INFORMATION info) {
+  memset(info, 0, sizeof *info);
+  DWORD attributes = 0;
+  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  info->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  const uint64_t device = static_cast<uint64_t>(st.st_dev);
+  const uint64_t inode = static_cast<uint64_t>(st.st_ino);
+  info->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+  info->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
+  info->nFileIndexLow = static_cast<DWORD>(inode);
+  info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(size);
+}
+
+#if defined(__linux__)
+// An access list as Linux keeps it in system.posix_acl_access: a version
+// word, then entries of a tag, permissions and an id, little-endian.
+const char ACCESS_LIST[] = "system.posix_acl_access";
+enum : unsigned {
+  ACL_USER_OBJ = 0x01,
+  ACL_GROUP_OBJ = 0x04,
+  ACL_MASK = 0x10,
+  ACL_OTHER = 0x20
+};
+
+unsigned char* put_le(unsigned char* at, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    *at++ = static_cast<unsigned char>(value >> (8 * i));
+  return at;
+}
+
+// The access list that says no more than `mode` does; setting it makes
+// the file's access its mode alone, whatever it inherited.
+size_t minimal_list(mode_t mode, unsigned char* out) {
+  unsigned char* at = put_le(out, 2, 4);
+  const unsigned tags[] = {ACL_USER_OBJ, ACL_GROUP_OBJ, ACL_OTHER};
+  for (int i = 0; i < 3; ++i) {
+    at = put_le(at, tags[i], 2);
+    at = put_le(at, (mode >> (6 - 3 * i)) & 7, 2);
+    at = put_le(at, 0xFFFFFFFFu, 4);
+  }
+  return static_cast<size_t>(at - out);
+}
+
+// The permission bits that give nobody more than `list` gives: the owning
+// group keeps what its entry and the mask both allow, named users and
+// groups lose theirs.
+mode_t narrowest_mode(mode_t mode, const unsigned char* list, size_t length) {
+  unsigned group = 7, mask = 7;
+  for (size_t at = 4; at + 8 <= length; at += 8) {
+    const unsigned tag = list[at] | list[at + 1] << 8;
+    const unsigned permissions = (list[at + 2] | list[at + 3] << 8) & 7;
+    if (tag == ACL_GROUP_OBJ) group = permissions;
+    if (tag == ACL_MASK) mask = permissions;
+  }
+  return (mode & ~static_cast<mode_t>(070)) | ((group & mask) << 3);
+}
+#endif
 
 // The signal mask before platform_defer_interruptions(TRUE). On Linux it
 // is the kernel's own, set directly: the C library keeps a few real-time
@@ -287,12 +362,7 @@ DWORD WINAPI GetFileType(HANDLE file) {
     fail_errno();
     return FILE_TYPE_UNKNOWN;
   }
-  // A link opened as itself is a file system object, as on Windows.
-  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) {
-    return FILE_TYPE_DISK;
-  }
-  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
-  return FILE_TYPE_CHAR;  // terminals and other devices, block ones too
+  return type_of(st);
 }
 
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size,
@@ -418,7 +488,10 @@ DWORD WINAPI GetLastError(void) { return last_error; }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE file,
                                        LPBY_HANDLE_FILE_INFORMATION info) {
-  return platform_file_information(file, info, nullptr);
+  struct stat st;
+  if (fstat(fd_of(file), &st) != 0) return fail_errno();
+  fill_information(st, info);
+  return TRUE;
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE file) {
@@ -435,29 +508,37 @@ void WINAPI Sleep(DWORD milliseconds) {
   }
 }
 
-BOOL platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
-                               PlatformOwner* owner) {
+DWORD platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
+                                PlatformOwner* owner) {
   struct stat st;
-  if (fstat(fd_of(file), &st) != 0) return fail_errno();
-  memset(info, 0, sizeof *info);
-  DWORD attributes = 0;
-  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-  if (S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-  info->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-  const uint64_t device = static_cast<uint64_t>(st.st_dev);
-  const uint64_t inode = static_cast<uint64_t>(st.st_ino);
-  info->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
-  info->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
-  info->nFileIndexLow = static_cast<DWORD>(inode);
-  info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
-  info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  info->nFileSizeLow = static_cast<DWORD>(size);
-  if (owner != nullptr) {
-    *owner = {static_cast<DWORD>(st.st_uid), static_cast<DWORD>(st.st_gid),
-              static_cast<DWORD>(st.st_mode & 07777)};
+  if (fstat(fd_of(file), &st) != 0) {
+    fail_errno();
+    return FILE_TYPE_UNKNOWN;
   }
-  return TRUE;
+  fill_information(st, info);
+  if (owner == nullptr) return type_of(st);
+  owner->user = static_cast<DWORD>(st.st_uid);
+  owner->group = static_cast<DWORD>(st.st_gid);
+  owner->mode = static_cast<DWORD>(st.st_mode & 07777);
+  owner->access_list_length = 0;
+#if defined(__linux__)
+  // Only a file has its access list carried. The descriptor may be one
+  // that only looks (O_PATH), which the xattr calls refuse; its name in
+  // /proc leads to the same file.
+  if (S_ISREG(st.st_mode)) {
+    char name[32];
+    snprintf(name, sizeof name, "/proc/self/fd/%d", fd_of(file));
+    const ssize_t n = getxattr(name, ACCESS_LIST, owner->access_list,
+                               PLATFORM_ACCESS_LIST_MAX);
+    if (n > 0) {
+      owner->access_list_length = static_cast<DWORD>(n);
+    } else if (n < 0 && errno != ENODATA && errno != ENOTSUP) {
+      fail_errno();  // a list that cannot be read cannot be carried
+      return FILE_TYPE_UNKNOWN;
+    }
+  }
+#endif
+  return type_of(st);
 }
 
 BOOL platform_may_write(HANDLE file, const BY_HANDLE_FILE_INFORMATION*) {
@@ -479,7 +560,24 @@ BOOL platform_may_write(HANDLE file, const BY_HANDLE_FILE_INFORMATION*) {
   return (st.st_mode & (member ? S_IWGRP : S_IWOTH)) != 0;
 }
 
-HANDLE platform_create_private(LPCSTR path) {
+BOOL platform_folder_keeps_names(LPCSTR path) {
+#if defined(__linux__) && defined(SYS_statx)
+  // statx tells a folder's attributes in one call: struct statx has them
+  // at offset 8 and which of them the file system reports at offset 56.
+  const uint64_t APPEND = 0x20;  // STATX_ATTR_APPEND
+  alignas(8) unsigned char buffer[256];
+  if (syscall(SYS_statx, AT_FDCWD, path, 0, 0u, buffer) != 0) return FALSE;
+  uint64_t attributes, reported;
+  memcpy(&attributes, buffer + 8, sizeof attributes);
+  memcpy(&reported, buffer + 56, sizeof reported);
+  return (attributes & reported & APPEND) != 0;
+#else
+  (void)path;
+  return FALSE;
+#endif
+}
+
+HANDLE platform_create_private(LPCSTR path, const PlatformOwner*) {
   int fd;
   do {
     fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, 0600);
@@ -493,13 +591,6 @@ HANDLE platform_create_private(LPCSTR path) {
 
 BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like) {
   const int fd = fd_of(file);
-  if (like == nullptr) {
-    // The mode a new file gets: 0666 less the umask, which can only be
-    // read by setting it (one thread, so nothing else sees the moment).
-    const mode_t mask = umask(0);
-    umask(mask);
-    return fchmod(fd, 0666 & ~mask) == 0 ? TRUE : fail_errno();
-  }
   const uid_t user = static_cast<uid_t>(like->user);
   const gid_t group = static_cast<gid_t>(like->group);
   // Root keeps both; a member of the file's group keeps the group, and the
@@ -510,10 +601,34 @@ BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like) {
       (fstat(fd, &now) == 0 && now.st_uid == user && now.st_gid == group) ||
       fchown(fd, user, group) == 0 ||
       (fchown(fd, static_cast<uid_t>(-1), group) == 0 && geteuid() == user);
+  mode_t mode = static_cast<mode_t>(like->mode) & 0777;
+#if defined(__linux__)
+  // The old file's access list, or one that says no more than its mode:
+  // either replaces what the new file inherited from a folder's default
+  // list, and sets the permission bits with it in one call.
+  unsigned char minimal[4 + 3 * 8];
+  const bool listed = like->access_list_length != 0;
+  const void* list = listed ? like->access_list : minimal;
+  const size_t length =
+      listed ? like->access_list_length : minimal_list(mode, minimal);
+  if (fsetxattr(fd, ACCESS_LIST, list, length, 0) != 0) {
+    // No access lists here: the mode alone, narrowed where a list gave
+    // the owning group less than the mode shows.
+    if (errno != ENOTSUP) return fail_errno();
+    if (listed) mode = narrowest_mode(mode, like->access_list, length);
+    if (fchmod(fd, mode) != 0) return fail_errno();
+  }
+#else
+  if (fchmod(fd, mode) != 0) return fail_errno();
+#endif
   // setuid, setgid and sticky belong to an owner and group; they are kept
-  // only with both, as a copy by anybody else must not gain them.
-  const mode_t mode = static_cast<mode_t>(like->mode) & (same ? 07777 : 0777);
-  return fchmod(fd, mode) == 0 ? TRUE : fail_errno();
+  // only with both, as a copy by anybody else must not gain them, and
+  // given last, as a write or a change of owner clears them.
+  const mode_t special = static_cast<mode_t>(like->mode) & 07000;
+  if (same && special != 0 && fchmod(fd, mode | special) != 0) {
+    return fail_errno();
+  }
+  return TRUE;
 }
 
 DWORD platform_link_target(HANDLE link, LPSTR path, DWORD size) {

@@ -24,23 +24,45 @@ BOOL WINAPI on_console_event(DWORD) {
   }
 }
 
+// The attributes a file takes when it is made, and keeps when replaced.
+constexpr DWORD CARRIED_ATTRIBUTES =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 }  // namespace
 
 extern "C" {
 
-BOOL platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
-                               PlatformOwner*) {
-  return GetFileInformationByHandle(file, info);
+DWORD platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
+                                PlatformOwner* owner) {
+  const DWORD type = GetFileType(file);
+  if (type != FILE_TYPE_DISK) {
+    // A device or pipe has no file information to look at.
+    info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return type;
+  }
+  if (!GetFileInformationByHandle(file, info)) return FILE_TYPE_UNKNOWN;
+  if (owner != nullptr) {
+    owner->mode = info->dwFileAttributes & CARRIED_ATTRIBUTES;
+    owner->access_list_length = 0;
+  }
+  return type;
 }
 
 BOOL platform_may_write(HANDLE, const BY_HANDLE_FILE_INFORMATION* info) {
   return (info->dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
-// The new file is the process's alone through its share mode.
-HANDLE platform_create_private(LPCSTR path) {
+// No folder on Windows keeps every name it is given.
+BOOL platform_folder_keeps_names(LPCSTR) { return FALSE; }
+
+// The new file is the process's alone through its share mode, and takes
+// the old one's attributes as it is made, with no further call.
+HANDLE platform_create_private(LPCSTR path, const PlatformOwner* like) {
+  const DWORD attributes = like->mode & CARRIED_ATTRIBUTES;
   return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                     attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
 }
 
 // A file made on Windows takes the access its folder passes on; the owner

@@ -1,9 +1,11 @@
 // End-to-end: the real program on real files in a scratch directory.
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "end_to_end.h"
 
@@ -183,19 +185,26 @@ TEST_F(EndToEnd, FailedWriteKeepsEveryFile) {
   }
 }
 
-// Names up to the limits convert, beside the output as any other; a path
-// past them is a write error that touches nothing, never a crash.
+// Names up to the limits convert, beside the output as any other, or
+// written over it (made directly, when new) where no name fits beside it;
+// a path past them is a write error that touches nothing, never a crash.
+// Windows counts the limits in characters, Linux in bytes.
 TEST_F(EndToEnd, LongOutputPaths) {
   const Bytes in = worked_example();
   const Bytes want = with_header(in, WORKED_HEADER);
   // A path within a few bytes of the limit of a whole path (4096 on Linux),
-  // so that only a shortened name fits beside it.
+  // so that only a shortened name fits beside it; and one whose folder
+  // leaves no room for a name beside it at all.
   std::string deep;
   while (deep.size() < 4064) deep += std::string(250, 'd') + "/";
   deep.resize(4064);
   deep.back() = '/';
-  std::string cjk;
-  for (int i = 0; i < 80; ++i) cjk += "\xE6\x97\xA5";  // 80 x U+65E5
+  const std::string deeper = deep + std::string(10, 'e') + "/";
+  const auto cjk = [](int characters) {
+    std::string text;
+    for (int i = 0; i < characters; ++i) text += "\xE6\x97\xA5";  // U+65E5
+    return text;
+  };
   struct Case {
     const char* name;
     std::string path;
@@ -204,8 +213,13 @@ TEST_F(EndToEnd, LongOutputPaths) {
   };
   const Case cases[] = {
       {"the longest name", std::string(longest_name(), 'n'), true, false},
-      {"80 CJK characters", cjk, true, false},
+      {"80 CJK characters", cjk(80), true, false},
+      // Under Wine the scratch folder is Z:\tmp\krelt-e2e-XXXXXX\ (24
+      // characters): 255 in all, so no name fits beside the output there.
+      {"a path of 255 characters", std::string(227, 'f') + "/o.v", true, false},
+      {"91 characters, 271 bytes", cjk(45) + "/" + cjk(45), true, false},
       {"near the limit of a path", deep + "o.v", true, true},
+      {"no room beside it for a name", deeper + "o.v", true, true},
       {"past the limit of a path",
        [] {
          std::string p;
@@ -275,6 +289,28 @@ TEST_F(EndToEnd, ReadOnlyOutput) {
   }
   EXPECT_EQ(fs::status(dir / "app.v").permissions(), fs::perms(0444));
   EXPECT_EQ(names_in(dir).size(), 2u);
+}
+
+// On Windows the replacement keeps the old file's hidden and system
+// attributes (Wine keeps them in the user.DOSATTRIB extended attribute).
+TEST_F(EndToEnd, WindowsAttributesAreKept) {
+  if (!is_windows_program()) GTEST_SKIP() << "Windows programs only";
+  write("app.bim", worked_example());
+  for (const char* attributes : {"0x2", "0x4", "0x6"}) {
+    SCOPED_TRACE(attributes);
+    write("app.v", previous);
+    const std::string path = (dir / "app.v").string();
+    if (setxattr(path.c_str(), "user.DOSATTRIB", attributes,
+                 std::strlen(attributes), 0) != 0) {
+      GTEST_SKIP() << "no extended attributes here";
+    }
+    ASSERT_EQ(run({"app.bim", "app.v", "64k"}).code, 0);
+    char kept[32] = {};
+    EXPECT_GT(getxattr(path.c_str(), "user.DOSATTRIB", kept, sizeof kept - 1),
+              0);
+    EXPECT_STREQ(kept, attributes);
+    EXPECT_EQ(names_in(dir).size(), 2u);
+  }
 }
 
 // make -j: runs reading one image and runs writing one output, at once,

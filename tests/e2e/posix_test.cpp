@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <random>
 #include <thread>
@@ -155,12 +156,31 @@ TEST_F(PosixOnly, ParallelRunsThroughOneLink) {
   }
 }
 
-// The output keeps its owner, group and mode where the user running the
-// program may give them (root: all; a member of its group: the group),
-// with the set-id and sticky bits only where owner and group are kept. A
-// folder that keeps the file (sticky) has it written over in place.
-TEST_F(PosixOnly, OwnerGroupAndModeAreKept) {
-  if (!can_change_user()) GTEST_SKIP() << "needs root and setpriv";
+// What `getfacl` shows of a file's access: its list, or its mode alone.
+std::string access_of(const fs::path& path) {
+  std::string text(4096, 0);
+  FILE* pipe = popen(("getfacl -c '" + path.string() + "'").c_str(), "r");
+  text.resize(fread(&text[0], 1, text.size(), pipe));
+  pclose(pipe);
+  return text;
+}
+
+// Runs a shell command on a path: whether it succeeded.
+bool on(const std::string& command, const fs::path& path) {
+  return std::system((command + " '" + path.string() + "'").c_str()) == 0;
+}
+
+// The output keeps its owner, group, mode and access list where the user
+// running the program may give them (root: all; a member of its group:
+// the group), with the set-id and sticky bits only where owner and group
+// are kept, given after the write that would clear them. A folder's
+// default list gives the replacement nothing the old file lacked, and a
+// new output what a plain create gets. A folder that keeps the file
+// (sticky) has it written over in place.
+TEST_F(PosixOnly, OwnerGroupModeAndAccessListAreKept) {
+  if (!can_change_user() || access("/usr/bin/setfacl", X_OK) != 0) {
+    GTEST_SKIP() << "needs root, setpriv and setfacl (acl)";
+  }
   const Bytes in = worked_example();
   const Bytes want = with_header(in, WORKED_HEADER);
   struct Case {
@@ -172,31 +192,51 @@ TEST_F(PosixOnly, OwnerGroupAndModeAreKept) {
     RunOptions runner;
     uid_t owner_after;
     mode_t mode_after;
+    const char* list = "";         // setfacl -m on the output
+    const char* folder_list = "";  // and on the folder
   };
   const RunOptions root;
   const RunOptions member = as_user(1002, 1002, "4242");
+  const RunOptions owner = as_user(1001, 1001, "4242");
   const Case cases[] = {
       {"another user's private file", 1001, 1001, 0600, 0755, root, 1001, 0600},
       {"set-id bits, converted by root", 0, 0, 06755, 0755, root, 0, 06755},
+      {"set-id bits, converted by their owner", 1001, 4242, 06755, 0770, owner,
+       1001, 06755},
       {"a group member in a shared folder", 1001, 4242, 0660, 0770, member,
        1002, 0660},
       {"set-id bits, by a group member", 1001, 4242, 02770, 0770, member, 1002,
        0770},
       {"another user's file in a sticky folder", 1001, 4242, 0666, 01777,
        member, 1001, 0666},
+      {"an access list", 1001, 4242, 0640, 0755, root, 1001, 0660,
+       "u:65534:rw,g:100:r,m::rw"},
+      {"an access list, by its owner", 1001, 4242, 0640, 0770, owner, 1001,
+       0640, "u:65534:r,m::r"},
+      {"a folder's default list", 1001, 4242, 0640, 0755, root, 1001, 0640, "",
+       "d:u:65534:rw,d:g::r,d:o::-,d:m::rw"},
   };
   fs::permissions(dir, fs::perms(0755));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(dir / "shared");
     fs::create_directory(dir / "shared");
-    ASSERT_EQ(chown((dir / "shared").c_str(), 0, 4242), 0);
-    ASSERT_EQ(chmod((dir / "shared").c_str(), c.folder_mode), 0);
+    const fs::path shared = dir / "shared";
+    ASSERT_EQ(chown(shared.c_str(), 0, 4242), 0);
+    ASSERT_EQ(chmod(shared.c_str(), c.folder_mode), 0);
+    if (*c.folder_list != 0 &&
+        !on("setfacl -m " + std::string(c.folder_list), shared)) {
+      GTEST_SKIP() << "no access lists here";
+    }
     write("shared/app.bim", in);
     write("shared/app.v", previous);
-    const fs::path out = dir / "shared/app.v";
+    const fs::path out = shared / "app.v";
     ASSERT_EQ(chown(out.c_str(), c.owner, c.group), 0);
     ASSERT_EQ(chmod(out.c_str(), c.mode), 0);
+    // The old file has what its row gives it, not the folder's list.
+    ASSERT_TRUE(on("setfacl -b", out));
+    ASSERT_TRUE(*c.list == 0 || on("setfacl -m " + std::string(c.list), out));
+    const std::string list = access_of(out);
     const Result r =
         run({"shared/app.bim", "shared/app.v", "64k", "1m"}, c.runner);
     EXPECT_EQ(r.code, 0) << r.out;
@@ -205,7 +245,17 @@ TEST_F(PosixOnly, OwnerGroupAndModeAreKept) {
     EXPECT_EQ(st.st_uid, c.owner_after);
     EXPECT_EQ(st.st_gid, c.group);
     EXPECT_EQ(st.st_mode & 07777, c.mode_after);
-    EXPECT_EQ(names_in(dir / "shared").size(), 2u);
+    EXPECT_EQ(access_of(out), list);
+    if (*c.folder_list != 0) {
+      // A new output gets what a plain create by the same user gets.
+      EXPECT_EQ(run({"shared/app.bim", "shared/new.v", "64k"}, c.runner).code,
+                0);
+      std::ofstream(shared / "touched.v").put('x');
+      EXPECT_EQ(access_of(shared / "new.v"), access_of(shared / "touched.v"));
+      fs::remove(shared / "new.v");
+      fs::remove(shared / "touched.v");
+    }
+    EXPECT_EQ(names_in(shared).size(), 2u);
   }
 }
 
@@ -363,28 +413,51 @@ TEST_F(PosixOnly, DoubleQuoteInAnArgumentIsRefused) {
   EXPECT_FALSE(exists("ab.v"));
 }
 
-// Where the folder takes no new file but the output may be written, the
-// output is written over: in place only its header, so the image stays
-// whole (a file-size limit below its length does not matter); another
-// output is emptied first and, when the write fails, left empty (the
-// folder keeps it).
-TEST_F(PosixOnly, AFolderThatTakesNoNewFileHasTheOutputWrittenOver) {
+// Where nothing can be put beside the output and renamed over it, while
+// the output may be written, it is written over: in place only its
+// header, so the image stays whole (a file-size limit below its length
+// does not matter); another output is emptied first and, when the write
+// fails, left empty (the folder keeps it). So in a folder that takes no
+// new file, one that keeps every name (append-only, where a new output
+// is made directly, as a plain create does), and for an output that is a
+// single file mounted over another, as containers mount volumes.
+TEST_F(PosixOnly, WhereNothingCanBeRenamedTheOutputIsWrittenOver) {
   if (!can_change_user()) GTEST_SKIP() << "needs root and setpriv";
   const uid_t nobody = 65534;
   const Bytes in = image(200000);
   const Bytes want = converted(in, 65536);
+  enum Folder { LOCKED, APPEND_ONLY, MOUNTED };
   struct Case {
     const char* name;
-    const char* output;
+    Folder folder;
+    const char* output;  // in the folder
     rlim_t file_size_limit;
     int code;
-    Bytes after;
+    Bytes after;  // in the output, or in the file mounted over it
   };
   const Case cases[] = {
-      {"over a previous output", "locked/app.v", 0, 0, want},
-      {"in place", "locked/app.bim", 0, 0, want},
-      {"over a previous output, failing", "locked/app.v", 100000, 1, {}},
-      {"in place, under a file-size limit", "locked/app.bim", 100000, 0, want},
+      {"over a previous output", LOCKED, "app.v", 0, 0, want},
+      {"in place", LOCKED, "app.bim", 0, 0, want},
+      {"over a previous output, failing", LOCKED, "app.v", 100000, 1, {}},
+      {"in place, under a file-size limit", LOCKED, "app.bim", 100000, 0, want},
+      {"append-only, over a previous output", APPEND_ONLY, "app.v", 0, 0, want},
+      {"append-only, in place", APPEND_ONLY, "app.bim", 0, 0, want},
+      {"append-only, a new output", APPEND_ONLY, "new.v", 0, 0, want},
+      {"append-only, a new output, failing",
+       APPEND_ONLY,
+       "new.v",
+       100000,
+       1,
+       {}},
+      {"a mounted output", MOUNTED, "app.v", 0, 0, want},
+      // The write fails beside it, before any rename is tried.
+      {"a mounted output, failing",
+       MOUNTED,
+       "app.v",
+       100000,
+       1,
+       {'p', 'r', 'e', 'v', 'i', 'o', 'u', 's'}},
+      {"a mounted image, in place", MOUNTED, "app.bim", 0, 0, want},
   };
   fs::permissions(dir, fs::perms(0755));
   for (const Case& c : cases) {
@@ -393,18 +466,39 @@ TEST_F(PosixOnly, AFolderThatTakesNoNewFileHasTheOutputWrittenOver) {
     fs::create_directory(dir / "locked");
     write("locked/app.bim", in);
     write("locked/app.v", previous);
-    for (const char* name : {"locked/app.bim", "locked/app.v"}) {
-      ASSERT_EQ(chown((dir / name).c_str(), nobody, nobody), 0);
+    const std::string output = std::string("locked/") + c.output;
+    const std::string held = c.folder == MOUNTED ? "locked/held" : output;
+    RunOptions options;
+    if (c.folder == LOCKED) {
+      for (const char* name : {"locked/app.bim", "locked/app.v"}) {
+        ASSERT_EQ(chown((dir / name).c_str(), nobody, nobody), 0);
+      }
+      options = as_user(nobody, nobody);
+    } else if (c.folder == MOUNTED) {
+      fs::copy_file(dir / output, dir / held);
+      options.prefix = {
+          "unshare", "-m", "sh", "-c",
+          "mount --bind " + held + " " + output + " && exec \"$0\" \"$@\""};
+    } else if (std::system(
+                   ("chattr +a '" + (dir / "locked").string() + "' 2>/dev/null")
+                       .c_str()) != 0) {
+      std::cout << "[ skipped  ] " << c.name << ": no chattr +a here\n";
+      continue;
     }
-    RunOptions options = as_user(nobody, nobody);
+    const auto names = names_in(dir / "locked");
     options.file_size_limit = c.file_size_limit;
-    const Result r = run({"locked/app.bim", c.output, "64k"}, options);
+    const Result r = run({"locked/app.bim", output, "64k"}, options);
+    if (c.folder == APPEND_ONLY) on("chattr -a", dir / "locked");
     EXPECT_EQ(r.code, c.code) << r.out;
-    EXPECT_EQ(read(c.output), c.after);
-    if (std::string(c.output) != "locked/app.bim") {
+    EXPECT_EQ(read(held), c.after);
+    if (output != "locked/app.bim") {
       EXPECT_EQ(read("locked/app.bim"), in);
     }
-    EXPECT_EQ(names_in(dir / "locked").size(), 2u);
+    if (c.folder == MOUNTED) {
+      EXPECT_EQ(read(output), output == "locked/app.v" ? previous : in);
+    }
+    EXPECT_EQ(names_in(dir / "locked").size(),
+              names.size() + (exists(output) && !names.count(c.output)));
   }
 }
 

@@ -79,6 +79,17 @@ Scenario in_closed_folder(Scenario s, const std::string& folder, DWORD error,
   return s;
 }
 
+Scenario written_over_as(Scenario s, decltype(Scenario::written_over) undone) {
+  s.written_over = undone;
+  return s;
+}
+
+// Only POSIX has folders that keep every name; elsewhere the rows are
+// plain folders.
+void append_only_here(mp::State& st) {
+  if (PLATFORM_FOLDERS_KEEP_NAMES) st.append_only_folders = {""};
+}
+
 Scenario written_not_replaced(Scenario s) {
   s.kept_names = {s.output};
   s.written_over = Scenario::emptied;
@@ -133,6 +144,9 @@ std::vector<Try> faults_for(const mp::CallRecord& call, uint64_t number,
     case mp::CALL_SLEEP:
     case mp::CALL_DEFER_INTERRUPTIONS:
     case mp::CALL_HUGE_PAGES:
+    // What it cannot tell it takes for a folder that lets names go: at
+    // worst the file beside is left there, never the output lost.
+    case mp::CALL_FOLDER_KEEPS_NAMES:
       break;  // these report no failure
     case mp::CALL_CREATE_FILE:
     case mp::CALL_CREATE_PRIVATE:
@@ -345,6 +359,12 @@ TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
   const std::string long_name(250, 'n');
   std::string wide_name;  // 250 bytes of two-byte characters
   for (int i = 0; i < 125; ++i) wide_name += "\xC3\xA9";
+  // A folder so long that no name fits beside the output in it.
+  const std::string deep = std::string(PLATFORM_PATH_MAX - 20, 'd') + "/";
+  // 161 characters, past 260 bytes: a path Windows takes whole.
+  std::string cjk;
+  for (int i = 0; i < 80; ++i) cjk += "\xE6\x97\xA5";  // U+65E5
+  cjk += "/" + cjk;
   const std::vector<Scenario> scenarios = {
       with_identity({"convert over an existing output",
                      "krelt in.bim out.v 64k 1m",
@@ -434,6 +454,52 @@ TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
                             "krelt in.bim out.v 64k",
                             {{"in.bim", good}, {"out.v", previous}},
                             "out.v"}),
+      // Where nothing made beside the output could be renamed or removed
+      // (an append-only folder), or where the output is a mount point, or
+      // where no name fits beside it: written over, or made directly.
+      with(written_over_as({"an append-only folder",
+                            "krelt in.bim out.v 64k",
+                            {{"in.bim", good}, {"out.v", longer}},
+                            "out.v"},
+                           Scenario::emptied),
+           append_only_here),
+      with(with_identity({"a new output in an append-only folder",
+                          "krelt in.bim out.v 64k",
+                          {{"in.bim", good}},
+                          "out.v"},
+                         "new"),
+           append_only_here),
+      with({"in place, in an append-only folder",
+            "krelt in.bim in.bim 64k",
+            {{"in.bim", good}},
+            "in.bim"},
+           append_only_here),
+      with(written_over_as({"an output that is a mount point",
+                            "krelt in.bim out.v 64k",
+                            {{"in.bim", good}, {"out.v", longer}},
+                            "out.v"},
+                           Scenario::emptied),
+           [](mp::State& st) { st.mount_points = {"out.v"}; }),
+      with({"in place, through a mount point",
+            "krelt in.bim in.bim 64k",
+            {{"in.bim", good}},
+            "in.bim"},
+           [](mp::State& st) { st.mount_points = {"in.bim"}; }),
+      written_over_as({"no name fits beside the output",
+                       "krelt in.bim " + deep + "o.v 64k",
+                       {{"in.bim", good}, {deep + "o.v", longer}},
+                       deep + "o.v"},
+                      Scenario::removed),
+      with_identity({"no name fits beside a new output",
+                     "krelt in.bim " + deep + "o.v 64k",
+                     {{"in.bim", good}},
+                     deep + "o.v"},
+                    "new"),
+      with_identity({"a path of three-byte characters past 260 bytes",
+                     "krelt in.bim " + cjk + " 64k",
+                     {{"in.bim", good}, {cjk, previous}},
+                     cjk},
+                    cjk),
       read_only({"a read-only output",
                  "krelt in.bim out.v 64k",
                  {{"in.bim", good}, {"out.v", previous}},
