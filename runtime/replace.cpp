@@ -259,18 +259,13 @@ bool folder_refuses(DWORD error) {
 // Whatever the output's folder holds beside it could never be renamed or
 // removed again: then nothing is made there but the output itself.
 bool folder_keeps_names(Replacement* r) {
-  uint32_t folder = folder_length(r->target);
+  const uint32_t folder = folder_length(r->target);
   char* at = r->scratch;
-  if (folder == 0) {
-    *at++ = '.';
-  } else {
-    // The separator stays only where it is the whole folder (the root).
-    for (uint32_t i = 0; i < folder; ++i) *at++ = r->target[i];
-    if (folder > 1 &&
-        !(PLATFORM_DRIVE_LETTERS && folder == 3 && r->target[1] == ':')) {
-      --at;
-    }
-  }
+  for (uint32_t i = 0; i < folder; ++i) *at++ = r->target[i];
+  // The folder's name without its last separator, unless that is all of
+  // it (the root); "." where the output has no folder in its path.
+  if (folder > 1) --at;
+  if (folder == 0) *at++ = '.';
   *at = 0;
   return platform_folder_keeps_names(r->scratch) != 0;
 }
