@@ -12,7 +12,7 @@ enum : LONG { IDLE, REPLACING, ENDING };
 volatile LONG state = IDLE;
 bool handler_installed;
 
-BOOL WINAPI on_console_event(DWORD) {
+BOOL CALLBACK on_console_event(DWORD) {
   for (;;) {
     LONG seen = IDLE;
     if (__atomic_compare_exchange_n(&state, &seen, ENDING, false,
