@@ -6,6 +6,8 @@
 #   make test-all  the same, after installing every platform's tools
 #   make NAME      the programs for one platform of cmake/platforms.txt,
 #                  e.g. make win32 (build/win32/krelt.exe)
+#   make NAME-msvc the Windows programs of one with clang-cl and lld-link,
+#                  e.g. make win32-msvc (build/win32-msvc/krelt.exe)
 #   make cross     the static Linux programs for every other processor
 #   make fuzz      run every fuzz target for FUZZ_SECONDS (default 60) each
 #   make sanitize  the unit, fault and end-to-end suites under ASan and UBSan
@@ -23,8 +25,9 @@ MAKEFLAGS += --no-print-directory
 SH := @. ./tools/common.sh &&
 PLATFORMS := $(shell . ./tools/common.sh && platforms | cut -d' ' -f1)
 CROSS := $(shell . ./tools/common.sh && platforms linux-gnu | cut -d' ' -f1)
+MSVC := $(addsuffix -msvc,$(shell . ./tools/common.sh && platforms w64-mingw32 | cut -d' ' -f1))
 
-.PHONY: host demo test test-all cross $(PLATFORMS) fuzz sanitize bench dist package clean
+.PHONY: host demo test test-all cross $(PLATFORMS) $(MSVC) fuzz sanitize bench dist package clean
 
 host:
 	$(SH) need cmake cmake && need g++ g++
@@ -74,6 +77,11 @@ $(PLATFORMS):
 	$(SH) need cmake cmake && need_compiler $@
 	$(SH) cmake --workflow --preset $@ > /dev/null
 	@cd build/$@ && ls -l $$(ls krelt krelt-info krelt.exe krelt-info.exe 2>/dev/null)
+
+# The toolchain file names any tool that is missing.
+$(MSVC):
+	$(SH) need cmake cmake && quiet cmake --workflow --preset $@
+	@cd build/$@ && ls -l krelt.exe krelt-info.exe
 
 clean:
 	rm -rf build

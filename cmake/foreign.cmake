@@ -9,8 +9,9 @@
 #                          (on when CI=true), except under an emulator of
 #                          another architecture that this kernel cannot run
 #
-# Sets KRELT_FOREIGN_BUILDS, and for each KRELT_DIR_<name> (its build) and
-# KRELT_RUNNER_<name> (its emulator; empty: its programs cannot run here).
+# Sets KRELT_FOREIGN_BUILDS, and for each KRELT_DIR_<name> (its build),
+# KRELT_ROW_<name> (its row of the table) and KRELT_RUNNER_<name> (its
+# emulator; empty: its programs cannot run here).
 # What cannot run is listed in skipped.txt in the build folder, with the
 # package to install.
 include(${PROJECT_SOURCE_DIR}/cmake/platforms.cmake)
@@ -42,30 +43,33 @@ list(APPEND krelt_foreign_sources ${PROJECT_SOURCE_DIR}/CMakeLists.txt
 
 add_custom_target(krelt_foreign_builds)
 set(KRELT_FOREIGN_BUILDS "")
+# Each Windows row is built twice: by mingw-w64 (preset NAME) and by the
+# tools that take Visual Studio's options (preset NAME-msvc).
+include(${PROJECT_SOURCE_DIR}/cmake/clang_cl.cmake)
 foreach(name ${KRELT_PLATFORMS})
   if(KRELT_FOREIGN STREQUAL "OFF")
     break()
   endif()
   set(triple ${KRELT_TRIPLE_${name}})
+  set(builds "")
   find_program(KRELT_CXX_${name} NAMES ${triple}-g++-win32 ${triple}-g++)
-  if(NOT KRELT_CXX_${name})
+  if(KRELT_CXX_${name})
+    list(APPEND builds ${name})
+  else()
     krelt_skip("${name}: no ${triple}-g++ (apt-get install ${KRELT_COMPILER_${name}})" FALSE)
+  endif()
+  if(KRELT_FAMILY_${name} STREQUAL "w64-mingw32")
+    if(KRELT_CLANG_CL_MISSING)
+      krelt_skip("${name}-msvc: no ${KRELT_CLANG_CL_MISSING}" FALSE)
+    else()
+      list(APPEND builds ${name}-msvc)
+    endif()
+  endif()
+  if(NOT builds)
     continue()
   endif()
-  # The preset, in a folder of this build; the stamp says when it was built.
-  set(dir ${CMAKE_BINARY_DIR}/${name})
-  add_custom_command(OUTPUT ${dir}/built
-    COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir} --preset ${name}
-    COMMAND ${CMAKE_COMMAND} --build ${dir}
-    COMMAND ${CMAKE_COMMAND} -E touch ${dir}/built
-    DEPENDS ${krelt_foreign_sources}
-    COMMENT "Building the ${name} programs" VERBATIM)
-  add_custom_target(${name} ALL DEPENDS ${dir}/built)
-  add_dependencies(krelt_foreign_builds ${name})
-  list(APPEND KRELT_FOREIGN_BUILDS ${name})
-  set(KRELT_DIR_${name} ${dir})
 
-  set(KRELT_RUNNER_${name} "")
+  set(runner "")
   set(emulator ${KRELT_EMULATOR_${name}})
   set(package ${KRELT_EMULATOR_PACKAGE_${name}})
   find_program(KRELT_EMULATOR_OF_${name} NAMES ${emulator} PATHS /usr/lib/wine)
@@ -74,18 +78,37 @@ foreach(name ${KRELT_PLATFORMS})
     execute_process(COMMAND ${PROJECT_SOURCE_DIR}/tools/can_run_i386
                     RESULT_VARIABLE can_run OUTPUT_QUIET ERROR_QUIET)
   endif()
+  list(JOIN builds " and " what)
   if(NOT can_run EQUAL 0)
-    krelt_skip("${name} under ${emulator}: this kernel cannot execute 32-bit x86 programs (no IA-32 support), so ${emulator} cannot start; the programs get their static checks only" TRUE)
+    krelt_skip("${what} under ${emulator}: this kernel cannot execute 32-bit x86 programs (no IA-32 support), so ${emulator} cannot start; the programs get their static checks only" TRUE)
   elseif(NOT KRELT_EMULATOR_OF_${name})
     string(REGEX REPLACE "^.*:" "" arch ${package})
     set(steps "")
     if(NOT arch STREQUAL package)
       set(steps "dpkg --add-architecture ${arch}, apt-get update, ")
     endif()
-    krelt_skip("${name} under ${emulator}: no ${emulator} (${steps}apt-get install ${package})" FALSE)
+    krelt_skip("${what} under ${emulator}: no ${emulator} (${steps}apt-get install ${package})" FALSE)
   else()
-    set(KRELT_RUNNER_${name} ${KRELT_EMULATOR_OF_${name}})
+    set(runner ${KRELT_EMULATOR_OF_${name}})
   endif()
+
+  # Each build is its preset, in a folder of this build; the stamp says
+  # when it was built. KRELT_ROW_<build> names its row of the table.
+  foreach(build ${builds})
+    set(dir ${CMAKE_BINARY_DIR}/${build})
+    add_custom_command(OUTPUT ${dir}/built
+      COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir} --preset ${build}
+      COMMAND ${CMAKE_COMMAND} --build ${dir}
+      COMMAND ${CMAKE_COMMAND} -E touch ${dir}/built
+      DEPENDS ${krelt_foreign_sources}
+      COMMENT "Building the ${build} programs" VERBATIM)
+    add_custom_target(${build} ALL DEPENDS ${dir}/built)
+    add_dependencies(krelt_foreign_builds ${build})
+    list(APPEND KRELT_FOREIGN_BUILDS ${build})
+    set(KRELT_DIR_${build} ${dir})
+    set(KRELT_ROW_${build} ${name})
+    set(KRELT_RUNNER_${build} ${runner})
+  endforeach()
 endforeach()
 
 list(JOIN krelt_skipped "\n" skipped_text)

@@ -16,6 +16,13 @@ foreach(name ${KRELT_PLATFORMS})
   list(APPEND configure "    {\"name\": \"${name}\", \"inherits\": \"${KRELT_FAMILY_${name}}\", \"displayName\": \"krelt and krelt-info for ${KRELT_TRIPLE_${name}}\"}")
   list(APPEND build "    {\"name\": \"${name}\", \"configurePreset\": \"${name}\"}")
   list(APPEND workflow "    {\"name\": \"${name}\", \"steps\": [{\"type\": \"configure\", \"name\": \"${name}\"}, {\"type\": \"build\", \"name\": \"${name}\"}]}")
+  # A Windows row once more with clang-cl and lld-link (the hidden preset
+  # msvc), named NAME-msvc.
+  if(KRELT_FAMILY_${name} STREQUAL "w64-mingw32")
+    list(APPEND configure "    {\"name\": \"${name}-msvc\", \"inherits\": \"msvc\", \"displayName\": \"krelt and krelt-info for ${KRELT_PROCESSOR_${name}}-pc-windows-msvc (clang-cl, lld-link)\", \"cacheVariables\": {\"KRELT_PLATFORM\": \"${name}\"}}")
+    list(APPEND build "    {\"name\": \"${name}-msvc\", \"configurePreset\": \"${name}-msvc\"}")
+    list(APPEND workflow "    {\"name\": \"${name}-msvc\", \"steps\": [{\"type\": \"configure\", \"name\": \"${name}-msvc\"}, {\"type\": \"build\", \"name\": \"${name}-msvc\"}]}")
+  endif()
   if(NOT KRELT_DEBIAN_${name} STREQUAL "-")
     list(APPEND package "    {\"name\": \"${name}\", \"inherits\": \"debian\", \"configurePreset\": \"${name}\"}")
   endif()

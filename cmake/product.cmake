@@ -3,8 +3,14 @@
 # C++ runtime library. Warnings are errors in the developer and CI presets
 # (CMAKE_COMPILE_WARNING_AS_ERROR), not in a plain build of a user's.
 
+# MSVC: the options of cl.exe, which clang-cl takes too (and where -Wall
+# would be every warning there is).
 function(krelt_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
+  endif()
 endfunction()
 
 function(krelt_product_target target)
@@ -12,11 +18,20 @@ function(krelt_product_target target)
   # The generated folder holds krelt_version.h (cmake/version.h.in).
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}
                                                ${PROJECT_BINARY_DIR}/generated)
-  target_compile_options(${target} PRIVATE
-    -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
-    -fno-stack-protector
-    # No loop may turn into a call of memcpy or memset.
-    $<$<CXX_COMPILER_ID:GNU>:-fno-tree-loop-distribute-patterns>)
+  if(MSVC)
+    # The same in cl.exe's words; /Zl: no C runtime library named in the
+    # objects; /Oi-: no loop turns into a call of memcpy or memset.
+    target_compile_options(${target} PRIVATE
+      /EHs-c- /GR- /Zc:threadSafeInit- /GS- /Zl /Oi-)
+    # Nor the macros of one.
+    set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "")
+  else()
+    target_compile_options(${target} PRIVATE
+      -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
+      -fno-stack-protector
+      # No loop may turn into a call of memcpy or memset.
+      $<$<CXX_COMPILER_ID:GNU>:-fno-tree-loop-distribute-patterns>)
+  endif()
 endfunction()
 
 # A native program: the objects that supply its app::main, the header code,

@@ -1,19 +1,11 @@
 // The KERNEL32 subset that the runtime is written against.
 //
-// On Windows this is the real thing. Elsewhere the same names, argument
-// order, 32-bit types and constants are declared here and supplied by one
-// backend: posix (the native program) or memory (the test double). Nothing
-// outside platform/ may test which platform it is built for.
+// The same names, argument order, 32-bit types and constants as Windows',
+// declared here for every build: on Windows KERNEL32 supplies them (no SDK
+// header is needed, so any compiler serves); elsewhere one backend does:
+// posix (the native program) or memory (the test double). Nothing outside
+// platform/ may test which platform it is built for.
 #pragma once
-
-#if defined(_WIN32)
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
-#else
 
 typedef unsigned int DWORD;
 typedef unsigned int UINT;
@@ -26,12 +18,23 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
-typedef __SIZE_TYPE__ SIZE_T;
-typedef __INTPTR_TYPE__ LONG_PTR;
+// The integers as wide as a pointer, in any compiler's words.
+typedef decltype(sizeof 0) SIZE_T;
+typedef decltype(static_cast<char*>(nullptr) -
+                 static_cast<char*>(nullptr)) LONG_PTR;
 typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef struct OVERLAPPED* LPOVERLAPPED;
 
+#if defined(_WIN32)
+// KERNEL32's calling convention, its functions called through the import
+// table as its own declarations have them; and that of a function it calls
+// back.
+#define WINAPI __declspec(dllimport) __stdcall
+#define CALLBACK __stdcall
+#else
 #define WINAPI
+#define CALLBACK
+#endif
 #define TRUE 1
 #define FALSE 0
 
@@ -145,6 +148,12 @@ void WINAPI Sleep(DWORD milliseconds);
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 }
 
+#if defined(_WIN32)
+// What the Windows backend alone calls: the console's interruptions.
+#define INFINITE 0xFFFFFFFFu
+typedef BOOL(CALLBACK* PHANDLER_ROUTINE)(DWORD event);
+extern "C" BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler,
+                                             BOOL add);
 #endif
 
 // Facts of the platform that the runtime plans with. The in-memory test

@@ -2,24 +2,39 @@
 // itself is the platform there.
 #include "platform/platform.h"
 
+#if defined(_MSC_VER)
+// The compiler's own, as Windows' headers declare it (cl.exe, clang-cl).
+extern "C" long _InterlockedCompareExchange(volatile long* target, long value,
+                                            long expected);
+#pragma intrinsic(_InterlockedCompareExchange)
+#endif
+
 namespace {
 
 // The console handler runs on a thread of its own, beside the main thread,
 // which may be inside a rename at that moment. So it does nothing but
 // wait until the replacement under way has ended, and from then on no
 // other begins; then the default handler ends the process.
-enum : LONG { IDLE, REPLACING, ENDING };
-volatile LONG state = IDLE;
+enum : long { IDLE, REPLACING, ENDING };
+volatile long state = IDLE;
 bool handler_installed;
 
-BOOL WINAPI on_console_event(DWORD) {
+// Puts `to` in state where it holds `from`, ordered against the other
+// thread's reads and writes; gives what it held.
+long compare_exchange(long from, long to) {
+#if defined(_MSC_VER)
+  return _InterlockedCompareExchange(&state, to, from);
+#else
+  __atomic_compare_exchange_n(&state, &from, to, false, __ATOMIC_ACQ_REL,
+                              __ATOMIC_ACQUIRE);
+  return from;
+#endif
+}
+
+BOOL CALLBACK on_console_event(DWORD) {
   for (;;) {
-    LONG seen = IDLE;
-    if (__atomic_compare_exchange_n(&state, &seen, ENDING, false,
-                                    __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE) ||
-        seen == ENDING) {
-      return FALSE;
-    }
+    const long seen = compare_exchange(IDLE, ENDING);
+    if (seen == IDLE || seen == ENDING) return FALSE;
     Sleep(1);
   }
 }
@@ -75,20 +90,26 @@ DWORD platform_link_target(HANDLE, LPSTR, DWORD) { return 0; }
 
 void platform_defer_interruptions(BOOL defer) {
   if (!defer) {
-    __atomic_store_n(&state, IDLE, __ATOMIC_RELEASE);
+    compare_exchange(REPLACING, IDLE);
     return;
   }
   if (!handler_installed) {
     handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
   }
-  LONG seen = IDLE;
-  if (!__atomic_compare_exchange_n(&state, &seen, REPLACING, false,
-                                   __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+  if (compare_exchange(IDLE, REPLACING) != IDLE) {
     // The process is ending: begin nothing that it would have to undo.
     for (;;) Sleep(INFINITE);
   }
 }
 
 void platform_prefer_huge_pages(LPVOID, SIZE_T) {}
+
+// Code generators may call memset for a large zero initialisation (clang
+// and cl.exe do), which a C runtime would supply.
+void* memset(void* block, int value, SIZE_T length) {
+  unsigned char* p = static_cast<unsigned char*>(block);
+  while (length-- != 0) *p++ = static_cast<unsigned char>(value);
+  return block;
+}
 
 }  // extern "C"
