@@ -621,6 +621,9 @@ int usage_error(const char* message, const char* arg) {
 
 }  // namespace
 
+// Its arguments as the platform gives them: any file name passes.
+ArgumentRules app::argument_rules() { return {false, 0}; }
+
 int app::main(int argc, char** argv) {
   // Read by people and scripts (grep 'ok$'), so its lines end as the
   // platform's do; krelt's own messages keep CR LF everywhere.
