@@ -125,8 +125,9 @@ DWORD error_of(int err) {
     case ENOENT:
       return ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
-    case ELOOP:
       return ERROR_PATH_NOT_FOUND;
+    case ELOOP:
+      return ERROR_CANT_RESOLVE_FILENAME;
     case EMFILE:
     case ENFILE:
       return ERROR_TOO_MANY_OPEN_FILES;
