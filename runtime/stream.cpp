@@ -193,24 +193,6 @@ int put_line(const char* text) {
   return stream_puts("\n", &std_out);
 }
 
-int stream_size(Stream* stream, uint32_t* low, uint32_t* high) {
-  // A low part of 0xFFFFFFFF is indistinguishable from failure without
-  // GetLastError; such a length is refused too.
-  LONG here_high = 0;
-  const DWORD here =
-      SetFilePointer(stream->handle, 0, &here_high, FILE_CURRENT);
-  if (here == INVALID_SET_FILE_POINTER) return -1;
-  LONG end_high = 0;
-  const DWORD end = SetFilePointer(stream->handle, 0, &end_high, FILE_END);
-  const bool restored =
-      SetFilePointer(stream->handle, static_cast<LONG>(here), &here_high,
-                     FILE_BEGIN) != INVALID_SET_FILE_POINTER;
-  if (end == INVALID_SET_FILE_POINTER || !restored) return -1;
-  *low = end;
-  *high = static_cast<uint32_t>(end_high);
-  return 0;
-}
-
 int stream_kind(Stream* stream, StreamKind* kind, uint64_t* length) {
   *length = 0;
   const DWORD type = GetFileType(stream->handle);

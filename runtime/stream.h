@@ -56,11 +56,6 @@ int put_line(const char* text);
 
 uint32_t text_length(const char* text);
 
-// The length of the file behind the stream as two 32-bit halves, its
-// position unchanged: 0, or -1 when the file has no length to tell (a pipe
-// or a device).
-int stream_size(Stream* stream, uint32_t* low, uint32_t* high);
-
 // What a stream reads from, as the platform tells it.
 enum StreamKind {
   STREAM_FILE,    // a file on a disk, whose length the file system keeps
