@@ -23,6 +23,10 @@ int fail(const char* message) {
 
 }  // namespace
 
+// Its command line is the Windows one on every platform, as documented:
+// the image, the output and two sizes are read, anything after ignored.
+ArgumentRules app::argument_rules() { return {true, 4}; }
+
 int app::main(int argc, char** argv) {
   unsigned char* buffer =
       static_cast<unsigned char*>(heap_alloc(WORK_BUFFER_SIZE));

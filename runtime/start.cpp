@@ -57,15 +57,29 @@ char** split_command_line(int* argc_out) {
   return argv;
 }
 
+namespace {
+
+// The arguments as the platform passed them, where it passes a vector.
+int given_argc;
+char** given_argv;
+
+}  // namespace
+
 extern "C" void start(void) {
   std_in.handle = GetStdHandle(STD_INPUT_HANDLE);
   std_out.handle = GetStdHandle(STD_OUTPUT_HANDLE);
   std_err.handle = GetStdHandle(STD_ERROR_HANDLE);
-  int argc = 0;
-  char** argv = split_command_line(&argc);
+  int argc = given_argc;
+  char** argv = given_argv != nullptr ? given_argv : split_command_line(&argc);
   // Without memory for the arguments the program runs with none, so it
   // says how it is used and fails, as a program given none does.
   char* none[] = {nullptr};
   const int code = app::main(argc, argv != nullptr ? argv : none);
   ExitProcess(static_cast<UINT>(code));
+}
+
+extern "C" void start_with_arguments(int argc, char** argv) {
+  given_argc = argc;
+  given_argv = argv;
+  start();
 }

@@ -193,20 +193,43 @@ int put_line(const char* text) {
   return stream_puts("\n", &std_out);
 }
 
-int stream_size(Stream* stream, uint32_t* low, uint32_t* high) {
-  // A low part of 0xFFFFFFFF is indistinguishable from failure without
-  // GetLastError; such a length is refused too.
-  LONG here_high = 0;
-  const DWORD here =
-      SetFilePointer(stream->handle, 0, &here_high, FILE_CURRENT);
-  if (here == INVALID_SET_FILE_POINTER) return -1;
-  LONG end_high = 0;
-  const DWORD end = SetFilePointer(stream->handle, 0, &end_high, FILE_END);
-  const bool restored =
-      SetFilePointer(stream->handle, static_cast<LONG>(here), &here_high,
-                     FILE_BEGIN) != INVALID_SET_FILE_POINTER;
-  if (end == INVALID_SET_FILE_POINTER || !restored) return -1;
-  *low = end;
-  *high = static_cast<uint32_t>(end_high);
+int stream_kind(Stream* stream, StreamKind* kind, uint64_t* length) {
+  *length = 0;
+  const DWORD type = GetFileType(stream->handle);
+  if (type != FILE_TYPE_DISK) {
+    *kind = STREAM_OTHER;
+    return type == FILE_TYPE_UNKNOWN ? -1 : 0;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(stream->handle, &info)) return -1;
+  const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  *kind = folder ? STREAM_FOLDER : STREAM_FILE;
+  *length = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
   return 0;
+}
+
+OpenFailure stream_open_failure(const char* path) {
+  const DWORD code = GetLastError();
+  if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+    return OPEN_NO_SUCH_FILE;
+  }
+  if (code == ERROR_CANT_RESOLVE_FILENAME) return OPEN_LINK_LOOP;
+  // Opened for no access, a name is only looked at: a folder and a socket
+  // open so, and a FIFO does not wait for a writer.
+  const HANDLE look = CreateFileA(
+      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (look == INVALID_HANDLE_VALUE) {
+    return code == ERROR_ACCESS_DENIED ? OPEN_DENIED : OPEN_OTHER;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const DWORD type = GetFileType(look);
+  const bool folder = type == FILE_TYPE_DISK &&
+                      GetFileInformationByHandle(look, &info) &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  CloseHandle(look);
+  if (folder) return OPEN_FOLDER;
+  // A pipe that exists but would not open for reading is a socket.
+  if (type == FILE_TYPE_PIPE) return OPEN_SOCKET;
+  return code == ERROR_ACCESS_DENIED ? OPEN_DENIED : OPEN_OTHER;
 }

@@ -56,7 +56,28 @@ int put_line(const char* text);
 
 uint32_t text_length(const char* text);
 
-// The length of the file behind the stream as two 32-bit halves, its
-// position unchanged: 0, or -1 when the file has no length to tell (a pipe
-// or a device).
-int stream_size(Stream* stream, uint32_t* low, uint32_t* high);
+// What a stream reads from, as the platform tells it.
+enum StreamKind {
+  STREAM_FILE,    // a file on a disk, whose length the file system keeps
+  STREAM_FOLDER,  // opened, but nothing can be read from it
+  STREAM_OTHER,   // a pipe, a device or a terminal: only its end tells
+};
+
+// What the stream reads from and, for STREAM_FILE, the file's length: 0,
+// or -1 when the platform cannot tell.
+int stream_kind(Stream* stream, StreamKind* kind, uint64_t* length);
+
+// Why stream_open could not open path, asked right after it failed.
+enum OpenFailure {
+  OPEN_NO_SUCH_FILE,
+  OPEN_DENIED,
+  OPEN_FOLDER,
+  OPEN_SOCKET,     // a name in the file system that only a socket call opens
+  OPEN_LINK_LOOP,  // links that lead back to themselves
+  OPEN_OTHER,
+};
+
+// The platform's error, and where that does not tell, one more look at
+// path: Windows refuses to open a folder as a file with "access denied",
+// and POSIX a socket with an error that says nothing of it.
+OpenFailure stream_open_failure(const char* path);

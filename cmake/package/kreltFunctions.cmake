@@ -1,5 +1,5 @@
 # krelt_add_application(<name> IMAGE <image> HEAP <size> [MMAREA <size>]
-#                       [OUTPUT <path>] [CHECK])
+#                       [OUTPUT <path>] [CHECK [MAX_MEMORY <size>]])
 #
 # A target <name>, built by default, that converts the bim image into a
 # Tamrisk application file with krelt::krelt: OUTPUT, or <name>.v in the
@@ -7,10 +7,13 @@
 # folder, or to the binary folder when it is made in the build) or a target
 # whose file is the image. It is reconverted when the image or a size
 # changes, and never otherwise. CHECK adds a test that runs krelt-info
-# --heap <size> [--mmarea <size>] on the result.
+# --image <image> --heap <size> [--mmarea <size>] [--max-memory <size>] on
+# the result: it fails for a .v that is not the image as krelt converts it
+# with those sizes (one left from an earlier build, say), or whose memory
+# size passes MAX_MEMORY.
 function(krelt_add_application name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "CHECK" "IMAGE;HEAP;MMAREA;OUTPUT"
-                        "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "CHECK"
+                        "IMAGE;HEAP;MMAREA;OUTPUT;MAX_MEMORY" "")
   foreach(required IMAGE HEAP)
     if("${arg_${required}}" STREQUAL "")
       message(FATAL_ERROR
@@ -58,10 +61,17 @@ function(krelt_add_application name)
     COMMENT "Converting ${arg_IMAGE} into ${output}" VERBATIM)
   add_custom_target(${name} ALL DEPENDS ${output})
 
+  if(NOT "${arg_MAX_MEMORY}" STREQUAL "" AND NOT arg_CHECK)
+    message(FATAL_ERROR "krelt_add_application(${name}): MAX_MEMORY is "
+                        "checked by the CHECK test: add CHECK")
+  endif()
   if(arg_CHECK)
-    set(check --heap ${arg_HEAP})
+    set(check --image ${image} --heap ${arg_HEAP})
     if(NOT "${arg_MMAREA}" STREQUAL "")
       list(APPEND check --mmarea ${arg_MMAREA})
+    endif()
+    if(NOT "${arg_MAX_MEMORY}" STREQUAL "")
+      list(APPEND check --max-memory ${arg_MAX_MEMORY})
     endif()
     add_test(NAME ${name}.check COMMAND krelt::krelt-info ${check} ${output})
   endif()

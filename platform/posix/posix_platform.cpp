@@ -126,8 +126,9 @@ DWORD error_of(int err) {
     case ENOENT:
       return ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
-    case ELOOP:
       return ERROR_PATH_NOT_FOUND;
+    case ELOOP:
+      return ERROR_CANT_RESOLVE_FILENAME;
     case EMFILE:
     case ENFILE:
       return ERROR_TOO_MANY_OPEN_FILES;
@@ -255,7 +256,10 @@ sigset_t mask_before;
 
 int main(int argc, char** argv) {
   block_write_signals();
-  switch (join_arguments(argc, argv, &command_line)) {
+  // How the program takes them is the program's to say (runtime/start.h).
+  const ArgumentRules rules = app::argument_rules();
+  if (!rules.windows_line) start_with_arguments(argc, argv);
+  switch (join_arguments(argc, argv, rules.read, &command_line)) {
     case JOIN_OK:
       break;
     case JOIN_NO_MEMORY:

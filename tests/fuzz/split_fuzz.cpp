@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string& arg : args)
     argv.push_back(const_cast<char*>(arg.c_str()));
   char* joined = nullptr;
-  if (join_arguments(static_cast<int>(argv.size()), argv.data(), &joined) !=
-      JOIN_OK) {
+  const int argc = static_cast<int>(argv.size());
+  if (join_arguments(argc, argv.data(), argc, &joined) != JOIN_OK) {
     std::abort();
   }
   const std::string again(joined);

@@ -212,4 +212,34 @@ if cmake -S "$scratch/bad" -B "$scratch/bad/build2" -DCMAKE_PREFIX_PATH="$prefix
      > "$scratch/log" 2>&1; then
   fail "find_package(krelt 2.0) took version 1"
 fi
+
+# CHECK holds a .v to its image and to MAX_MEMORY: a .v left from before
+# its image changed fails, as does one past its memory budget.
+mkdir "$scratch/stale"
+cp "$source/examples/sample.bim" "$scratch/stale/app.bim"
+cat > "$scratch/stale/CMakeLists.txt" << 'EOF'
+cmake_minimum_required(VERSION 3.25)
+project(stale NONE)
+find_package(krelt 1.0 REQUIRED)
+enable_testing()
+krelt_add_application(app IMAGE app.bim HEAP 64k CHECK MAX_MEMORY 1m)
+krelt_add_application(tight IMAGE app.bim HEAP 64k CHECK MAX_MEMORY 64k)
+EOF
+flavour=stale
+cmake -S "$scratch/stale" -B "$scratch/stale/build" \
+  -DCMAKE_PREFIX_PATH="$prefix" > "$scratch/log" 2>&1 &&
+  cmake --build "$scratch/stale/build" >> "$scratch/log" 2>&1 ||
+  { cat "$scratch/log"; fail "$flavour: the build failed"; }
+check() {  # TEST: its line from ctest; whether it passed
+  status=0
+  ctest --test-dir "$scratch/stale/build" -R "^$1\$" > "$scratch/log" 2>&1 ||
+    status=1
+  grep 'Test *#' "$scratch/log"
+  return $status
+}
+check app.check || { cat "$scratch/log"; fail "$flavour: a fresh .v failed"; }
+! check tight.check || fail "$flavour: a .v past MAX_MEMORY passed"
+printf 'x' >> "$scratch/stale/app.bim"
+! check app.check || fail "$flavour: a stale .v passed its CHECK"
+
 echo "build_integration: CMake and make builds convert exactly what changed"

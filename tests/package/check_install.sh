@@ -55,8 +55,9 @@ esac || { echo "the copyright file does not name $built_using" >&2; exit 1; }
 # One version everywhere: project(), the programs, the CMake package, the
 # package and the changelog.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-[ "$($runner "$tree/usr/bin/krelt-info" --version)" = "krelt-info $version" ] ||
-  { echo "krelt-info --version is not krelt-info $version" >&2; exit 1; }
+[ "$($runner "$tree/usr/bin/krelt-info" --version | head -n 1)" = \
+  "krelt-info (krelt) $version" ] ||
+  { echo "krelt-info --version is not krelt-info (krelt) $version" >&2; exit 1; }
 grep -q -a -F "krelt version $version" "$tree/usr/bin/krelt" ||
   { echo "krelt carries no version $version" >&2; exit 1; }
 grep -q -F "set(PACKAGE_VERSION \"$version\")" \
