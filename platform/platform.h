@@ -212,10 +212,13 @@ constexpr unsigned PLATFORM_HUGE_PAGE = 0;          // none to ask for
 #if defined(_WIN32)
 constexpr unsigned PLATFORM_ACCESS_LIST_MAX = 0;
 #else
-// The bytes of an access list kept (Linux: system.posix_acl_access, 4
-// bytes and 8 an entry); a file with a longer one cannot be told.
-constexpr unsigned PLATFORM_ACCESS_LIST_MAX = 4 + 8 * 1024;
+// The bytes of an access list (Linux: system.posix_acl_access, at most
+// XATTR_SIZE_MAX, 64 KiB).
+constexpr unsigned PLATFORM_ACCESS_LIST_MAX = 64 << 10;
 #endif
+// An access_list_length for a list that could not be read: the file holds
+// more than can be told, so nothing but the file itself can carry it.
+constexpr DWORD PLATFORM_ACCESS_LIST_UNKNOWN = 0xFFFFFFFF;
 struct PlatformOwner {
   DWORD user;
   DWORD group;
@@ -255,10 +258,16 @@ HANDLE platform_create_private(LPCSTR path, const PlatformOwner* like);
 // Gives `file`, made by platform_create_private and written, the owner in
 // `like` as far as the process may set it: owner and group, the access
 // list, the mode, and last the setuid and setgid bits, which a write
-// would clear (kept only with both owner and group). Where an access list
-// cannot be carried, the file is left less open than the one it
-// replaces, never more. FALSE when its access could not be settled.
+// would clear (kept only with both owner and group). Where owner, group
+// or access list cannot be carried, the file is left less open than the
+// one it replaces to anyone, never more. FALSE when its access could not
+// be settled.
 BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like);
+
+// Waits until no other process writes `file` by this call, and keeps it so
+// until the handle is closed, so that writers of one file take turns
+// (POSIX: flock; on Windows the share mode of the open already does).
+BOOL platform_write_alone(HANDLE file);
 
 // The path a link (opened as itself, FILE_FLAG_OPEN_REPARSE_POINT) holds,
 // as written in it: its length, or 0 when the platform cannot tell. On

@@ -175,6 +175,7 @@ void look_at(Replacement* r, const char* path) {
   Look& look = r->look;
   look.kind = KIND_REFUSED;
   look.is_source = false;
+  look.owner.access_list_length = 0;
   *put_text(r->target, path) = 0;
   BY_HANDLE_FILE_INFORMATION info;
   HANDLE handle;
@@ -374,27 +375,32 @@ bool write_emptied(HANDLE file, const Replacement* r) {
 }
 
 // Where nothing can be put beside the target and renamed: an existing
-// target written over, a new one made directly, as a plain create does.
-// Never written over where the data's own file cannot be told, as that
-// may be the target itself. A failure removes what was written, or where
-// the folder keeps every name leaves it empty.
+// target written over, a new one made directly, as a plain create does,
+// by one run at a time. Never written over where the data's own file
+// cannot be told, as that may be the target itself. A failure removes
+// what was written, or where the folder keeps every name leaves it empty.
+// A new target another run made meanwhile is looked at again.
 bool put_over(Replacement* r) {
   const bool made = r->look.kind == KIND_NEW;
+  const bool in_place = r->look.is_source;
   if (!made && r->source == nullptr) return false;
   platform_defer_interruptions(TRUE);
   const HANDLE file = CreateFileA(
-      r->target, made ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE, 0,
+      r->target, in_place ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE, 0,
       nullptr, made ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
       nullptr);
   bool ok = false;
-  if (file != INVALID_HANDLE_VALUE) {
+  if (file == INVALID_HANDLE_VALUE) {
+    if (made && GetLastError() == ERROR_FILE_EXISTS) r->look.kind = KIND_AGAIN;
+  } else {
     // Still the file looked at, and in place still the image's length.
     BY_HANDLE_FILE_INFORMATION info;
-    const bool in_place = r->look.is_source;
-    const bool same = made || (GetFileInformationByHandle(file, &info) != 0 &&
-                               same_id(id_of(info), r->look.id) &&
-                               (!in_place || (info.nFileSizeHigh == 0 &&
-                                              info.nFileSizeLow == r->length)));
+    const bool same =
+        platform_write_alone(file) &&
+        (made || (GetFileInformationByHandle(file, &info) != 0 &&
+                  same_id(id_of(info), r->look.id) &&
+                  (!in_place || (info.nFileSizeHigh == 0 &&
+                                 info.nFileSizeLow == r->length))));
     ok = same && (in_place ? write_header(file, r) : write_emptied(file, r));
     const bool closed = CloseHandle(file) != 0;
     if (same && !in_place && !(ok && closed)) DeleteFileA(r->target);
@@ -424,9 +430,12 @@ bool put(Replacement* r) {
       return put_direct(r);
     case KIND_NEW:
     case KIND_FILE: {
-      const Outcome outcome =
-          PLATFORM_FOLDERS_KEEP_NAMES && folder_keeps_names(r) ? OTHER_WAY
-                                                               : put_beside(r);
+      // What the output carries that cannot be read is kept by writing
+      // over it, in its own file.
+      const bool over =
+          r->look.owner.access_list_length == PLATFORM_ACCESS_LIST_UNKNOWN ||
+          (PLATFORM_FOLDERS_KEEP_NAMES && folder_keeps_names(r));
+      const Outcome outcome = over ? OTHER_WAY : put_beside(r);
       return outcome == OTHER_WAY ? put_over(r) : outcome == DONE;
     }
     case KIND_AGAIN:
@@ -462,10 +471,8 @@ int replace_file(const char* path, const void* data, uint32_t length,
   bool ok = false;
   for (int attempt = 0; attempt < LOOK_ATTEMPTS; ++attempt) {
     look_at(r, path);
-    if (r->look.kind != KIND_AGAIN) {
-      ok = put(r);
-      break;
-    }
+    if (r->look.kind != KIND_AGAIN) ok = put(r);
+    if (r->look.kind != KIND_AGAIN) break;
   }
   heap_free(r);
   return ok ? 0 : -1;

@@ -485,7 +485,10 @@ DWORD platform_file_information(HANDLE handle,
     const auto whose = the_state.identities.find(file->name);
     owners.push_back(whose != the_state.identities.end() ? whose->second
                                                          : file->name);
-    *owner = {static_cast<DWORD>(owners.size() - 1), 0, 0, 0, {}};
+    owner->user = static_cast<DWORD>(owners.size() - 1);
+    owner->access_list_length = the_state.unreadable_owners.count(file->name)
+                                    ? PLATFORM_ACCESS_LIST_UNKNOWN
+                                    : 0;
   }
   return FILE_TYPE_DISK;
 }
@@ -534,6 +537,12 @@ BOOL platform_keep_identity(HANDLE handle, const PlatformOwner* like) {
   }
   the_state.identities[file->name] = owners[like->user];
   return TRUE;
+}
+
+// One run at a time: there is never another writer to wait for.
+BOOL platform_write_alone(HANDLE handle) {
+  if (enter(CALL_WRITE_ALONE, handle) != nullptr) return FALSE;
+  return file_of(handle) != nullptr ? TRUE : fail_with(ERROR_GEN_FAILURE);
 }
 
 DWORD platform_link_target(HANDLE handle, LPSTR path, DWORD size) {

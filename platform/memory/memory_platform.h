@@ -41,6 +41,7 @@ namespace memory_platform {
   X(FOLDER_KEEPS_NAMES, platform_folder_keeps_names)   \
   X(CREATE_PRIVATE, platform_create_private)           \
   X(KEEP_IDENTITY, platform_keep_identity)             \
+  X(WRITE_ALONE, platform_write_alone)                 \
   X(LINK_TARGET, platform_link_target)                 \
   X(DEFER_INTERRUPTIONS, platform_defer_interruptions) \
   X(HUGE_PAGES, platform_prefer_huge_pages)
@@ -112,6 +113,9 @@ struct State {
   // Folders that take new files but keep every name (append-only): their
   // files are never removed or renamed.
   std::set<std::string> append_only_folders;
+  // Files whose owner cannot be read whole (an access list, without
+  // /proc): only writing over them keeps it.
+  std::set<std::string> unreadable_owners;
   // Files that are mount points: renaming over them or removing them is
   // refused with ERROR_BUSY, writing them is not.
   std::set<std::string> mount_points;

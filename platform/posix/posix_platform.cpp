@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #if defined(__linux__)
@@ -87,7 +88,7 @@ bool free_large(void* block) {
 // run makes a handful, and a C library's allocator may spend system calls
 // mapping and giving back pages for each. When the arena is used up the C
 // library's allocator serves the rest.
-alignas(16) char arena[64 << 10];
+alignas(16) char arena[128 << 10];
 size_t arena_used;
 
 void* alloc_small(size_t bytes) {
@@ -528,7 +529,8 @@ DWORD platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
 #if defined(__linux__)
   // Only a file has its access list carried. The descriptor may be one
   // that only looks (O_PATH), which the xattr calls refuse; its name in
-  // /proc leads to the same file.
+  // /proc leads to the same file. A list that cannot be read (no /proc)
+  // is said to be so, not taken for none.
   if (S_ISREG(st.st_mode)) {
     char name[32];
     snprintf(name, sizeof name, "/proc/self/fd/%d", fd_of(file));
@@ -537,8 +539,7 @@ DWORD platform_file_information(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info,
     if (n > 0) {
       owner->access_list_length = static_cast<DWORD>(n);
     } else if (n < 0 && errno != ENODATA && errno != ENOTSUP) {
-      fail_errno();  // a list that cannot be read cannot be carried
-      return FILE_TYPE_UNKNOWN;
+      owner->access_list_length = PLATFORM_ACCESS_LIST_UNKNOWN;
     }
   }
 #endif
@@ -597,21 +598,37 @@ BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like) {
   const int fd = fd_of(file);
   const uid_t user = static_cast<uid_t>(like->user);
   const gid_t group = static_cast<gid_t>(like->group);
-  // Root keeps both; a member of the file's group keeps the group, and the
-  // owner is kept where it is the user's own. Most often the new file has
-  // both already, which a look tells for less than a change of owner.
+  // Root keeps both; a member of the file's group keeps the group. Most
+  // often the new file has both already, which a look tells for less
+  // than a change of owner.
   struct stat now;
-  const bool same =
-      (fstat(fd, &now) == 0 && now.st_uid == user && now.st_gid == group) ||
-      fchown(fd, user, group) == 0 ||
-      (fchown(fd, static_cast<uid_t>(-1), group) == 0 && geteuid() == user);
+  if (fstat(fd, &now) != 0) return fail_errno();
+  bool owner_kept = now.st_uid == user;
+  bool group_kept = now.st_gid == group;
+  if (!(owner_kept && group_kept)) {
+    if (fchown(fd, user, group) == 0) {
+      owner_kept = group_kept = true;
+    } else if (fchown(fd, static_cast<uid_t>(-1), group) == 0) {
+      group_kept = true;
+    }
+  }
+  // Nobody gains: a group not kept (the writer's own now) gets no more
+  // than others had; where the owner is not kept, the old owner is now in
+  // the group or among the others, and neither gets more than it had.
   mode_t mode = static_cast<mode_t>(like->mode) & 0777;
+  if (!group_kept) mode &= ~(070 & ~((mode & 07) << 3));
+  const mode_t owner_bits = (mode >> 6) & 07;
+  if (!owner_kept) mode &= 0700 | owner_bits << 3 | owner_bits;
+  const bool both = owner_kept && group_kept;
 #if defined(__linux__)
-  // The old file's access list, or one that says no more than its mode:
-  // either replaces what the new file inherited from a folder's default
-  // list, and sets the permission bits with it in one call.
+  // The old file's access list where owner and group are both kept (its
+  // entries for them mean what they meant), else one that says no more
+  // than the mode: either replaces what the new file inherited from a
+  // folder's default list, and sets the permission bits with it in one
+  // call.
   unsigned char minimal[4 + 3 * 8];
-  const bool listed = like->access_list_length != 0;
+  const bool listed = both && like->access_list_length != 0 &&
+                      like->access_list_length <= PLATFORM_ACCESS_LIST_MAX;
   const void* list = listed ? like->access_list : minimal;
   const size_t length =
       listed ? like->access_list_length : minimal_list(mode, minimal);
@@ -629,10 +646,18 @@ BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like) {
   // only with both, as a copy by anybody else must not gain them, and
   // given last, as a write or a change of owner clears them.
   const mode_t special = static_cast<mode_t>(like->mode) & 07000;
-  if (same && special != 0 && fchmod(fd, mode | special) != 0) {
+  if (both && special != 0 && fchmod(fd, mode | special) != 0) {
     return fail_errno();
   }
   return TRUE;
+}
+
+BOOL platform_write_alone(HANDLE file) {
+  int result;
+  do {
+    result = flock(fd_of(file), LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? TRUE : fail_errno();
 }
 
 DWORD platform_link_target(HANDLE link, LPSTR path, DWORD size) {

@@ -84,6 +84,10 @@ HANDLE platform_create_private(LPCSTR path, const PlatformOwner* like) {
 // of the file it replaces is not carried over.
 BOOL platform_keep_identity(HANDLE, const PlatformOwner*) { return TRUE; }
 
+// A file opened with share mode 0, as every file written is, is the
+// process's alone already.
+BOOL platform_write_alone(HANDLE) { return TRUE; }
+
 // Reading a link needs the reparse-point control call; a link to nothing
 // is left alone instead.
 DWORD platform_link_target(HANDLE, LPSTR, DWORD) { return 0; }
