@@ -146,7 +146,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # A build for another processor is packaged for it (cmake/platforms.txt).
 if(KRELT_PLATFORM)
   include(${PROJECT_SOURCE_DIR}/cmake/platforms.cmake)
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${KRELT_DEBIAN_${KRELT_PLATFORM}})
+  krelt_platform(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${KRELT_PLATFORM} debian)
 endif()
 # The programs are linked statically and depend on nothing.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")

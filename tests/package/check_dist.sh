@@ -25,11 +25,10 @@ checked=0
 
 fail() { echo "check_dist: $*" >&2; exit 1; }
 
-# runner FIELD VALUE: the emulator of the row whose FIELD (column number)
-# is VALUE, found in PATH or /usr/lib/wine; empty when none is needed.
+# runner NAME: the emulator of platform NAME, found in PATH or
+# /usr/lib/wine; empty when it is missing.
 runner() {
-  emulator=$(platforms | awk -v f="$1" -v v="$2" '$f == v {print $5; exit}')
-  [ -n "$emulator" ] || fail "no platform with $2 in cmake/platforms.txt"
+  emulator=$(platform_field "$1" emulator) || fail "no platform $1"
   case $emulator in
     */*) [ -x "$emulator" ] && echo "$emulator" ;;
     *) command -v "$emulator" ||
@@ -90,7 +89,9 @@ for deb in "$dist"/*.deb; do
   [ -f "$tree/usr/share/doc/krelt/copyright" ] || fail "$deb: no copyright file"
   run=""
   if [ "$arch" != "$host_arch" ]; then
-    run=$(runner 3 "$arch")
+    name=$(platform_with debian "$arch")
+    [ -n "$name" ] || fail "$(basename "$deb"): no platform for $arch"
+    run=$(runner "$name")
     [ -n "$run" ] || { cannot_run "$(basename "$deb")" "no emulator"; continue; }
   fi
   converts "$tree/usr/bin" krelt krelt-info "$run"
@@ -122,9 +123,9 @@ for tgz in "$dist"/*-linux-*.tar.gz; do
   processor=${dir##*-linux-}
   run=""
   if [ "$processor" != "$(uname -m)" ]; then
-    name=$(platforms | awk -v p="$processor-linux-gnu" '$2 == p {print $1; exit}')
+    name=$(platform_with triple "$processor-linux-gnu")
     [ -n "$name" ] || fail "$dir: no platform for $processor"
-    run=$(runner 1 "$name")
+    run=$(runner "$name")
     [ -n "$run" ] || { cannot_run "$dir" "no emulator"; continue; }
   fi
   converts "$scratch/$dir/bin" krelt krelt-info "$run"
@@ -149,10 +150,10 @@ for zip in "$dist"/*.zip; do
       fail "$dir/$t is not text with CR LF line ends"
   done
   name=${dir##*-}
-  run=$(runner 1 "$name")
-  package=$(platforms | awk -v n="$name" '$1 == n {print $6}')
+  run=$(runner "$name")
+  package=$(platform_field "$name" emulator-package)
   if [ -z "$run" ]; then
-    cannot_run "$dir" "no $(platforms | awk -v n="$name" '$1 == n {print $5}')"
+    cannot_run "$dir" "no $(platform_field "$name" emulator)"
     continue
   fi
   case $package in
