@@ -4,8 +4,8 @@
 #   Linux and other POSIX systems: bin/krelt, bin/krelt-info, the man pages
 #   gzipped, in share/doc/krelt the README (gzipped), the licence as a
 #   Debian copyright file naming the C library linked and the changelog;
-#   the CMake package in share/cmake/krelt, the make include
-#   share/krelt/krelt.mk, and the lintian override.
+#   the CMake package in share/cmake/krelt and the make include
+#   share/krelt/krelt.mk; the lintian override in the Debian package alone.
 #   Windows: one folder, as the zip holds it: krelt.exe, krelt-info.exe,
 #   README.txt, LICENSE.txt, changelog.txt and the man pages as plain
 #   text, with CR LF, and the CMake package in cmake/.
@@ -14,7 +14,7 @@ include(GNUInstallDirs)
 # made on different machines agree.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE
     OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(krelt_docs ${CMAKE_BINARY_DIR}/docs)
+set(krelt_docs ${PROJECT_BINARY_DIR}/docs)
 set(krelt_doc_files "")
 
 # The CMake package (find_package(krelt)): the config file finds the
@@ -25,7 +25,7 @@ function(krelt_install_cmake_package config_dir bin_dir)
   if(KRELT_CONFIG_TO_BIN STREQUAL "")
     set(KRELT_CONFIG_TO_BIN .)
   endif()
-  set(package ${CMAKE_BINARY_DIR}/package)
+  set(package ${PROJECT_BINARY_DIR}/package)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/package/kreltConfig.cmake.in
                  ${package}/kreltConfig.cmake @ONLY)
   # A host tool: any project, for any processor, may use it.
@@ -119,10 +119,12 @@ install(FILES ${krelt_docs}/krelt.1.gz ${krelt_docs}/krelt-info.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${krelt_docs}/README.md.gz ${krelt_docs}/copyright
               ${krelt_docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES cmake/debian/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME krelt)
 
 set(CPACK_GENERATOR DEB)
+# The lintian override goes into the package alone (cmake/debian/lintian.cmake).
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/lintian.cmake)
+set(CPACK_KRELT_LINTIAN_OVERRIDES ${PROJECT_SOURCE_DIR}/cmake/debian/lintian-overrides)
+set(CPACK_KRELT_DATADIR ${CMAKE_INSTALL_DATADIR})
 set(CPACK_PACKAGE_NAME krelt)
 set(CPACK_PACKAGE_VENDOR "The krelt developers")
 # A mail address lintian takes as real (not localhost): the one of the
