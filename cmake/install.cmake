@@ -4,11 +4,13 @@
 #   Linux and other POSIX systems: bin/krelt, bin/krelt-info, the man pages
 #   gzipped, in share/doc/krelt the README (gzipped), the licence as a
 #   Debian copyright file naming the C library linked and the changelog;
-#   the CMake package in share/cmake/krelt and the make include
-#   share/krelt/krelt.mk; the lintian override in the Debian package alone.
+#   the CMake package in share/cmake/krelt, the make include
+#   share/krelt/krelt.mk and the pkg-config file share/pkgconfig/krelt.pc;
+#   the lintian override in the Debian package alone.
 #   Windows: one folder, as the zip holds it: krelt.exe, krelt-info.exe,
-#   README.txt, LICENSE.txt, changelog.txt and the man pages as plain
-#   text, with CR LF, and the CMake package in cmake/.
+#   README.txt (docs/windows.txt), LICENSE.txt, changelog.txt and the man
+#   pages as plain text, with CR LF, krelt.mk, the CMake package in cmake/
+#   and pkgconfig/krelt.pc.
 include(GNUInstallDirs)
 # Folders made by the install get these whatever the umask, so packages
 # made on different machines agree.
@@ -38,9 +40,36 @@ function(krelt_install_cmake_package config_dir bin_dir)
           DESTINATION ${config_dir})
 endfunction()
 
+# The pkg-config file (Meson's dependency('krelt'), pkg-config
+# --variable=krelt krelt): the full paths of the programs and the make
+# include, found from the file's own folder, so that the install may move.
+function(krelt_install_pkgconfig pc_dir bin_dir make_dir)
+  file(RELATIVE_PATH to_prefix /prefix/${pc_dir} /prefix)
+  string(REGEX REPLACE "/$" "" to_prefix ${to_prefix})
+  foreach(entry krelt:${bin_dir}/krelt${CMAKE_EXECUTABLE_SUFFIX}
+                krelt_info:${bin_dir}/krelt-info${CMAKE_EXECUTABLE_SUFFIX}
+                makefile:${make_dir}/krelt.mk)
+    string(REPLACE ":" ";" entry ${entry})
+    list(GET entry 0 name)
+    list(GET entry 1 path)
+    cmake_path(SET path NORMALIZE "${path}")
+    string(APPEND variables "${name}=\${prefix}/${path}\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/package/krelt.pc CONTENT
+"prefix=\${pcfiledir}/@to_prefix@
+@variables@
+Name: krelt
+Description: turn bim images into Tamrisk application files
+Version: @PROJECT_VERSION@
+" @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/package/krelt.pc DESTINATION ${pc_dir})
+endfunction()
+
 if(WIN32)
   install(TARGETS krelt krelt-info RUNTIME DESTINATION .)
   krelt_install_cmake_package(cmake .)
+  krelt_install_pkgconfig(pkgconfig . .)
+  install(FILES cmake/package/krelt.mk DESTINATION .)
   # Groff renders the man pages wherever the Windows programs are built.
   find_program(KRELT_GROFF_FOR_TEXT groff)
   set(pages "")
@@ -49,7 +78,7 @@ if(WIN32)
   else()
     message(STATUS "No man pages as text in the install: groff is missing (apt-get install groff-base)")
   endif()
-  foreach(file README.md:README.txt LICENSE:LICENSE.txt
+  foreach(file docs/windows.txt:README.txt LICENSE:LICENSE.txt
                cmake/debian/changelog:changelog.txt krelt:krelt.txt
                krelt-info:krelt-info.txt)
     string(REPLACE ":" ";" file ${file})
@@ -102,6 +131,8 @@ install(TARGETS krelt krelt-info RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 krelt_install_cmake_package(${CMAKE_INSTALL_DATADIR}/cmake/krelt
                             ${CMAKE_INSTALL_BINDIR})
 install(FILES cmake/package/krelt.mk DESTINATION ${CMAKE_INSTALL_DATADIR}/krelt)
+krelt_install_pkgconfig(${CMAKE_INSTALL_DATADIR}/pkgconfig ${CMAKE_INSTALL_BINDIR}
+                        ${CMAKE_INSTALL_DATADIR}/krelt)
 # gzip -n: no name or time in the header, so the same page gives the same
 # bytes in every build.
 # Debian policy: documentation over 4 KB is compressed.

@@ -117,7 +117,7 @@ for tgz in "$dist"/*-linux-*.tar.gz; do
     share/man/man1/krelt.1.gz share/man/man1/krelt-info.1.gz
     share/doc/krelt/README.md.gz share/doc/krelt/copyright
     share/doc/krelt/changelog.gz share/krelt/krelt.mk
-    share/cmake/krelt/kreltConfig.cmake
+    share/pkgconfig/krelt.pc share/cmake/krelt/kreltConfig.cmake
     share/cmake/krelt/kreltConfigVersion.cmake
     share/cmake/krelt/kreltFunctions.cmake"
   processor=${dir##*-linux-}
@@ -140,8 +140,14 @@ for zip in "$dist"/*.zip; do
   (cd "$scratch" && unzip -q "$zip")
   same_files "$scratch/$dir" \
     "krelt.exe krelt-info.exe README.txt LICENSE.txt changelog.txt krelt.txt
-     krelt-info.txt cmake/kreltConfig.cmake cmake/kreltConfigVersion.cmake
-     cmake/kreltFunctions.cmake"
+     krelt-info.txt krelt.mk pkgconfig/krelt.pc cmake/kreltConfig.cmake
+     cmake/kreltConfigVersion.cmake cmake/kreltFunctions.cmake"
+  # The README is the one for Windows, and the pkg-config file finds the
+  # programs and the include in the folder.
+  grep -q 'CMAKE_PREFIX_PATH=C:' "$scratch/$dir/README.txt" ||
+    fail "$dir/README.txt is not the README for Windows"
+  [ "$(PKG_CONFIG_PATH=$scratch/$dir/pkgconfig pkg-config --variable=krelt krelt)" = \
+    "$scratch/$dir/pkgconfig/../krelt.exe" ] || fail "$dir/pkgconfig/krelt.pc: no krelt.exe"
   for t in README.txt LICENSE.txt changelog.txt krelt.txt krelt-info.txt; do
     # Every line ends in CR LF: as many lines end in CR as there are LFs.
     lines=$(wc -l < "$scratch/$dir/$t")
