@@ -18,12 +18,18 @@
 # Beside each .v a stamp, X.v.krelt-args, holds the sizes it was made with;
 # a .v whose sizes are not its stamp's is converted again, and no other,
 # so a changed size converts that file alone and an unchanged build runs
-# nothing (make -q exits 0). Safe under make -j: every file a rule writes
+# nothing (make -q exits 0, make -n prints nothing). Safe under make -j: every file a rule writes
 # is its own, and krelt replaces a .v in one step.
 #
 # The prerequisites are found by secondary expansion, which the include
 # turns on for the rest of the makefile: a literal $ in a prerequisite
 # list after it is written $$$$.
+
+# Older makes give no target-specific variable to the secondary expansion
+# (and would convert everything every time) nor $(file <).
+ifneq ($(filter 3.% 4.0% 4.1% 4.2%,$(MAKE_VERSION)),)
+$(error krelt.mk needs GNU make 4.3 or later, not $(MAKE_VERSION))
+endif
 
 KRELT ?= krelt
 
