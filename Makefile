@@ -23,9 +23,9 @@ HOST := build/host
 MAKEFLAGS += --no-print-directory
 # Each recipe line starts with this: need, platforms, the job counts.
 SH := @. ./tools/common.sh &&
-PLATFORMS := $(shell . ./tools/common.sh && platforms | cut -d' ' -f1)
-CROSS := $(shell . ./tools/common.sh && platforms linux-gnu | cut -d' ' -f1)
-MSVC := $(addsuffix -msvc,$(shell . ./tools/common.sh && platforms w64-mingw32 | cut -d' ' -f1))
+PLATFORMS := $(shell . ./tools/common.sh && platforms)
+CROSS := $(shell . ./tools/common.sh && platforms linux-gnu)
+MSVC := $(addsuffix -msvc,$(shell . ./tools/common.sh && platforms w64-mingw32))
 
 .PHONY: host demo test test-all cross $(PLATFORMS) $(MSVC) fuzz sanitize bench dist package clean
 

@@ -5,16 +5,16 @@
 include(${CMAKE_CURRENT_LIST_DIR}/platforms.cmake)
 # try_compile reads this file again, in a project of its own.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KRELT_PLATFORM)
-set(triple ${KRELT_TRIPLE_${KRELT_PLATFORM}})
-if(NOT triple)
+if(NOT KRELT_PLATFORM IN_LIST KRELT_PLATFORMS)
   message(FATAL_ERROR "KRELT_PLATFORM '${KRELT_PLATFORM}' is not a row of "
                       "cmake/platforms.txt")
 endif()
-set(CMAKE_SYSTEM_PROCESSOR ${KRELT_PROCESSOR_${KRELT_PLATFORM}})
+krelt_platform(triple ${KRELT_PLATFORM} triple)
+krelt_platform(CMAKE_SYSTEM_PROCESSOR ${KRELT_PLATFORM} processor)
 find_program(CMAKE_CXX_COMPILER NAMES ${triple}-g++-win32 ${triple}-g++)
 if(NOT CMAKE_CXX_COMPILER)
-  message(FATAL_ERROR "${triple}-g++ is missing: "
-                      "apt-get install ${KRELT_COMPILER_${KRELT_PLATFORM}}")
+  krelt_platform(compiler ${KRELT_PLATFORM} compiler)
+  message(FATAL_ERROR "${triple}-g++ is missing: apt-get install ${compiler}")
 endif()
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

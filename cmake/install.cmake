@@ -5,16 +5,18 @@
 #   gzipped, in share/doc/krelt the README (gzipped), the licence as a
 #   Debian copyright file naming the C library linked and the changelog;
 #   the CMake package in share/cmake/krelt, the make include
-#   share/krelt/krelt.mk, and the lintian override.
+#   share/krelt/krelt.mk and the pkg-config file share/pkgconfig/krelt.pc;
+#   the lintian override in the Debian package alone.
 #   Windows: one folder, as the zip holds it: krelt.exe, krelt-info.exe,
-#   README.txt, LICENSE.txt, changelog.txt and the man pages as plain
-#   text, with CR LF, and the CMake package in cmake/.
+#   README.txt (docs/windows.txt), LICENSE.txt, changelog.txt and the man
+#   pages as plain text, with CR LF, krelt.mk, the CMake package in cmake/
+#   and pkgconfig/krelt.pc.
 include(GNUInstallDirs)
 # Folders made by the install get these whatever the umask, so packages
 # made on different machines agree.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE
     OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(krelt_docs ${CMAKE_BINARY_DIR}/docs)
+set(krelt_docs ${PROJECT_BINARY_DIR}/docs)
 set(krelt_doc_files "")
 
 # The CMake package (find_package(krelt)): the config file finds the
@@ -25,7 +27,7 @@ function(krelt_install_cmake_package config_dir bin_dir)
   if(KRELT_CONFIG_TO_BIN STREQUAL "")
     set(KRELT_CONFIG_TO_BIN .)
   endif()
-  set(package ${CMAKE_BINARY_DIR}/package)
+  set(package ${PROJECT_BINARY_DIR}/package)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/package/kreltConfig.cmake.in
                  ${package}/kreltConfig.cmake @ONLY)
   # A host tool: any project, for any processor, may use it.
@@ -38,9 +40,36 @@ function(krelt_install_cmake_package config_dir bin_dir)
           DESTINATION ${config_dir})
 endfunction()
 
+# The pkg-config file (Meson's dependency('krelt'), pkg-config
+# --variable=krelt krelt): the full paths of the programs and the make
+# include, found from the file's own folder, so that the install may move.
+function(krelt_install_pkgconfig pc_dir bin_dir make_dir)
+  file(RELATIVE_PATH to_prefix /prefix/${pc_dir} /prefix)
+  string(REGEX REPLACE "/$" "" to_prefix ${to_prefix})
+  foreach(entry krelt:${bin_dir}/krelt${CMAKE_EXECUTABLE_SUFFIX}
+                krelt_info:${bin_dir}/krelt-info${CMAKE_EXECUTABLE_SUFFIX}
+                makefile:${make_dir}/krelt.mk)
+    string(REPLACE ":" ";" entry ${entry})
+    list(GET entry 0 name)
+    list(GET entry 1 path)
+    cmake_path(SET path NORMALIZE "${path}")
+    string(APPEND variables "${name}=\${prefix}/${path}\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/package/krelt.pc CONTENT
+"prefix=\${pcfiledir}/@to_prefix@
+@variables@
+Name: krelt
+Description: turn bim images into Tamrisk application files
+Version: @PROJECT_VERSION@
+" @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/package/krelt.pc DESTINATION ${pc_dir})
+endfunction()
+
 if(WIN32)
   install(TARGETS krelt krelt-info RUNTIME DESTINATION .)
   krelt_install_cmake_package(cmake .)
+  krelt_install_pkgconfig(pkgconfig . .)
+  install(FILES cmake/package/krelt.mk DESTINATION .)
   # Groff renders the man pages wherever the Windows programs are built.
   find_program(KRELT_GROFF_FOR_TEXT groff)
   set(pages "")
@@ -49,7 +78,7 @@ if(WIN32)
   else()
     message(STATUS "No man pages as text in the install: groff is missing (apt-get install groff-base)")
   endif()
-  foreach(file README.md:README.txt LICENSE:LICENSE.txt
+  foreach(file docs/windows.txt:README.txt LICENSE:LICENSE.txt
                cmake/debian/changelog:changelog.txt krelt:krelt.txt
                krelt-info:krelt-info.txt)
     string(REPLACE ":" ";" file ${file})
@@ -102,6 +131,8 @@ install(TARGETS krelt krelt-info RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 krelt_install_cmake_package(${CMAKE_INSTALL_DATADIR}/cmake/krelt
                             ${CMAKE_INSTALL_BINDIR})
 install(FILES cmake/package/krelt.mk DESTINATION ${CMAKE_INSTALL_DATADIR}/krelt)
+krelt_install_pkgconfig(${CMAKE_INSTALL_DATADIR}/pkgconfig ${CMAKE_INSTALL_BINDIR}
+                        ${CMAKE_INSTALL_DATADIR}/krelt)
 # gzip -n: no name or time in the header, so the same page gives the same
 # bytes in every build.
 # Debian policy: documentation over 4 KB is compressed.
@@ -119,10 +150,12 @@ install(FILES ${krelt_docs}/krelt.1.gz ${krelt_docs}/krelt-info.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${krelt_docs}/README.md.gz ${krelt_docs}/copyright
               ${krelt_docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES cmake/debian/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME krelt)
 
 set(CPACK_GENERATOR DEB)
+# The lintian override goes into the package alone (cmake/debian/lintian.cmake).
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/lintian.cmake)
+set(CPACK_KRELT_LINTIAN_OVERRIDES ${PROJECT_SOURCE_DIR}/cmake/debian/lintian-overrides)
+set(CPACK_KRELT_DATADIR ${CMAKE_INSTALL_DATADIR})
 set(CPACK_PACKAGE_NAME krelt)
 set(CPACK_PACKAGE_VENDOR "The krelt developers")
 # A mail address lintian takes as real (not localhost): the one of the
@@ -146,7 +179,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # A build for another processor is packaged for it (cmake/platforms.txt).
 if(KRELT_PLATFORM)
   include(${PROJECT_SOURCE_DIR}/cmake/platforms.cmake)
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${KRELT_DEBIAN_${KRELT_PLATFORM}})
+  krelt_platform(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${KRELT_PLATFORM} debian)
 endif()
 # The programs are linked statically and depend on nothing.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")

@@ -48,7 +48,9 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU"
                   OUTPUT_VARIABLE multiarch OUTPUT_STRIP_TRAILING_WHITESPACE)
   string(REGEX REPLACE "-gnu[a-z0-9]*$" "-musl" musl_triple "${multiarch}")
   if(KRELT_PLATFORM)
-    set(musl_package "musl-dev:${KRELT_DEBIAN_${KRELT_PLATFORM}}")
+    include(${PROJECT_SOURCE_DIR}/cmake/platforms.cmake)
+    krelt_platform(debian ${KRELT_PLATFORM} debian)
+    set(musl_package "musl-dev:${debian}")
   endif()
   if(EXISTS /usr/lib/${musl_triple}/musl-gcc.specs
      AND EXISTS /usr/include/${musl_triple}/stdio.h)

@@ -7,8 +7,9 @@ set(CMAKE_SYSTEM_NAME Windows)
 include(${CMAKE_CURRENT_LIST_DIR}/platforms.cmake)
 # try_compile reads this file again, in a project of its own.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KRELT_PLATFORM)
-set(processor ${KRELT_PROCESSOR_${KRELT_PLATFORM}})
-if(NOT KRELT_FAMILY_${KRELT_PLATFORM} STREQUAL "w64-mingw32")
+krelt_platform(processor "${KRELT_PLATFORM}" processor)
+krelt_platform(family "${KRELT_PLATFORM}" family)
+if(NOT family STREQUAL "w64-mingw32")
   message(FATAL_ERROR "KRELT_PLATFORM '${KRELT_PLATFORM}' is not a Windows "
                       "row of cmake/platforms.txt")
 endif()

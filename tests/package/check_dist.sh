@@ -25,13 +25,12 @@ checked=0
 
 fail() { echo "check_dist: $*" >&2; exit 1; }
 
-# runner FIELD VALUE: the emulator of the row whose FIELD (column number)
-# is VALUE, found in PATH or /usr/lib/wine; empty when none is needed.
+# runner NAME: the emulator of platform NAME, found in PATH or
+# /usr/lib/wine; empty when it is missing.
 runner() {
-  emulator=$(platforms | awk -v f="$1" -v v="$2" '$f == v {print $5; exit}')
-  [ -n "$emulator" ] || fail "no platform with $2 in cmake/platforms.txt"
+  emulator=$(platform_field "$1" emulator) || fail "no platform $1"
   case $emulator in
-    */*) [ -x "$emulator" ] && echo "$emulator" ;;
+    */*) [ ! -x "$emulator" ] || echo "$emulator" ;;
     *) command -v "$emulator" ||
          { [ -x "/usr/lib/wine/$emulator" ] && echo "/usr/lib/wine/$emulator"; } ||
          true ;;
@@ -90,7 +89,9 @@ for deb in "$dist"/*.deb; do
   [ -f "$tree/usr/share/doc/krelt/copyright" ] || fail "$deb: no copyright file"
   run=""
   if [ "$arch" != "$host_arch" ]; then
-    run=$(runner 3 "$arch")
+    name=$(platform_with debian "$arch")
+    [ -n "$name" ] || fail "$(basename "$deb"): no platform for $arch"
+    run=$(runner "$name")
     [ -n "$run" ] || { cannot_run "$(basename "$deb")" "no emulator"; continue; }
   fi
   converts "$tree/usr/bin" krelt krelt-info "$run"
@@ -116,15 +117,15 @@ for tgz in "$dist"/*-linux-*.tar.gz; do
     share/man/man1/krelt.1.gz share/man/man1/krelt-info.1.gz
     share/doc/krelt/README.md.gz share/doc/krelt/copyright
     share/doc/krelt/changelog.gz share/krelt/krelt.mk
-    share/cmake/krelt/kreltConfig.cmake
+    share/pkgconfig/krelt.pc share/cmake/krelt/kreltConfig.cmake
     share/cmake/krelt/kreltConfigVersion.cmake
     share/cmake/krelt/kreltFunctions.cmake"
   processor=${dir##*-linux-}
   run=""
   if [ "$processor" != "$(uname -m)" ]; then
-    name=$(platforms | awk -v p="$processor-linux-gnu" '$2 == p {print $1; exit}')
+    name=$(platform_with triple "$processor-linux-gnu")
     [ -n "$name" ] || fail "$dir: no platform for $processor"
-    run=$(runner 1 "$name")
+    run=$(runner "$name")
     [ -n "$run" ] || { cannot_run "$dir" "no emulator"; continue; }
   fi
   converts "$scratch/$dir/bin" krelt krelt-info "$run"
@@ -139,8 +140,14 @@ for zip in "$dist"/*.zip; do
   (cd "$scratch" && unzip -q "$zip")
   same_files "$scratch/$dir" \
     "krelt.exe krelt-info.exe README.txt LICENSE.txt changelog.txt krelt.txt
-     krelt-info.txt cmake/kreltConfig.cmake cmake/kreltConfigVersion.cmake
-     cmake/kreltFunctions.cmake"
+     krelt-info.txt krelt.mk pkgconfig/krelt.pc cmake/kreltConfig.cmake
+     cmake/kreltConfigVersion.cmake cmake/kreltFunctions.cmake"
+  # The README is the one for Windows, and the pkg-config file finds the
+  # programs and the include in the folder.
+  grep -q 'CMAKE_PREFIX_PATH=C:' "$scratch/$dir/README.txt" ||
+    fail "$dir/README.txt is not the README for Windows"
+  [ "$(PKG_CONFIG_PATH=$scratch/$dir/pkgconfig pkg-config --variable=krelt krelt)" = \
+    "$scratch/$dir/pkgconfig/../krelt.exe" ] || fail "$dir/pkgconfig/krelt.pc: no krelt.exe"
   for t in README.txt LICENSE.txt changelog.txt krelt.txt krelt-info.txt; do
     # Every line ends in CR LF: as many lines end in CR as there are LFs.
     lines=$(wc -l < "$scratch/$dir/$t")
@@ -149,12 +156,9 @@ for zip in "$dist"/*.zip; do
       fail "$dir/$t is not text with CR LF line ends"
   done
   name=${dir##*-}
-  run=$(runner 1 "$name")
-  package=$(platforms | awk -v n="$name" '$1 == n {print $6}')
-  if [ -z "$run" ]; then
-    cannot_run "$dir" "no $(platforms | awk -v n="$name" '$1 == n {print $5}')"
-    continue
-  fi
+  run=$(runner "$name")
+  package=$(platform_field "$name" emulator-package)
+  # Where the kernel runs no 32-bit x86 program, its Wine is not installed.
   case $package in
     *:i386)
       if ! "$source/tools/can_run_i386" 2>/dev/null; then
@@ -163,6 +167,10 @@ for zip in "$dist"/*.zip; do
       fi
       ;;
   esac
+  if [ -z "$run" ]; then
+    cannot_run "$dir" "no $(platform_field "$name" emulator)"
+    continue
+  fi
   export WINEPREFIX="$scratch/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"
   server=$(dirname "$(readlink -f "$run")")/wineserver
   [ -x "$server" ] || server=wineserver

@@ -43,6 +43,15 @@ done
 ls "$tree"/usr/share/man/man1/krelt.1* "$tree"/usr/share/man/man1/krelt-info.1* \
   "$tree"/usr/share/doc/krelt/README.md.gz "$tree"/usr/share/krelt/krelt.mk \
   "$tree"/usr/share/cmake/krelt/kreltConfig.cmake > /dev/null
+# The lintian override is the package's alone.
+[ "$mode" = package ] && override=1 || override=0
+[ "$(find "$tree/usr/share" -path '*lintian/overrides/krelt' | wc -l)" -eq $override ] ||
+  { echo "$mode: the lintian override is wrongly present or missing" >&2; exit 1; }
+# pkg-config finds the programs and the make include by full path.
+for v in krelt:bin/krelt krelt_info:bin/krelt-info makefile:share/krelt/krelt.mk; do
+  [ "$(PKG_CONFIG_PATH=$tree/usr/share/pkgconfig pkg-config --variable=${v%%:*} krelt)" = \
+    "$tree/usr/share/pkgconfig/../../${v#*:}" ] || { echo "krelt.pc: no $v" >&2; exit 1; }
+done
 # The copyright file names one C library: in a package, the one linked.
 copyright=$tree/usr/share/doc/krelt/copyright
 [ "$(grep -c -e 'musl (Copyright' -e 'the GNU C Library' "$copyright")" -eq 1 ] ||
@@ -53,7 +62,7 @@ case ${built_using:-none} in
 esac || { echo "the copyright file does not name $built_using" >&2; exit 1; }
 
 # One version everywhere: project(), the programs, the CMake package, the
-# package and the changelog.
+# pkg-config file, the package and the changelog.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ "$($runner "$tree/usr/bin/krelt-info" --version | head -n 1)" = \
   "krelt-info (krelt) $version" ] ||
@@ -63,6 +72,8 @@ grep -q -a -F "krelt version $version" "$tree/usr/bin/krelt" ||
 grep -q -F "set(PACKAGE_VERSION \"$version\")" \
   "$tree/usr/share/cmake/krelt/kreltConfigVersion.cmake" ||
   { echo "kreltConfigVersion.cmake is not $version" >&2; exit 1; }
+[ "$(PKG_CONFIG_PATH=$tree/usr/share/pkgconfig pkg-config --modversion krelt)" = "$version" ] ||
+  { echo "krelt.pc is not $version" >&2; exit 1; }
 for page in krelt krelt-info; do
   zcat "$tree/usr/share/man/man1/$page.1.gz" | head -1 | grep -q -F "\"krelt $version\"" ||
     { echo "$page.1 is not of krelt $version" >&2; exit 1; }
