@@ -89,6 +89,8 @@ Scenario written_over_as(Scenario s, decltype(Scenario::written_over) undone) {
 void append_only_here(mp::State& st) {
   if (PLATFORM_FOLDERS_KEEP_NAMES) st.append_only_folders = {""};
 }
+void mounted_here(mp::State& st) { st.mount_points = {"out.v", "in.bim"}; }
+void unreadable_here(mp::State& st) { st.unreadable_owners = {"out.v"}; }
 
 Scenario written_not_replaced(Scenario s) {
   s.kept_names = {s.output};
@@ -365,6 +367,17 @@ TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
   std::string cjk;
   for (int i = 0; i < 80; ++i) cjk += "\xE6\x97\xA5";  // U+65E5
   cjk += "/" + cjk;
+  // An existing output written over where `more` makes it so.
+  const auto over = [&](const char* name, void (*more)(mp::State&),
+                        decltype(Scenario::written_over) undone =
+                            Scenario::emptied) {
+    return with(written_over_as({name,
+                                 "krelt in.bim out.v 64k",
+                                 {{"in.bim", good}, {"out.v", longer}},
+                                 "out.v"},
+                                undone),
+                more);
+  };
   const std::vector<Scenario> scenarios = {
       with_identity({"convert over an existing output",
                      "krelt in.bim out.v 64k 1m",
@@ -454,53 +467,30 @@ TEST(FaultInjection, EveryCallOfEveryRunFailedInTurn) {
                             "krelt in.bim out.v 64k",
                             {{"in.bim", good}, {"out.v", previous}},
                             "out.v"}),
-      // Where nothing made beside the output could be renamed or removed
-      // (an append-only folder), or where the output is a mount point, or
-      // where no name fits beside it: written over, or made directly.
-      with(written_over_as({"an append-only folder",
-                            "krelt in.bim out.v 64k",
-                            {{"in.bim", good}, {"out.v", longer}},
-                            "out.v"},
-                           Scenario::emptied),
-           append_only_here),
+      // Where nothing beside the output could be renamed or removed (an
+      // append-only folder), the output is a mount point, what it carries
+      // cannot be read whole, or no name fits beside it: written over, or
+      // made directly.
+      over("an append-only folder", append_only_here),
+      over("an output that is a mount point", mounted_here),
+      over("an owner that cannot be read whole", unreadable_here,
+           Scenario::removed),
       with(with_identity({"a new output in an append-only folder",
                           "krelt in.bim out.v 64k",
                           {{"in.bim", good}},
                           "out.v"},
                          "new"),
            append_only_here),
-      with({"in place, in an append-only folder",
-            "krelt in.bim in.bim 64k",
-            {{"in.bim", good}},
-            "in.bim"},
-           append_only_here),
-      with(written_over_as({"an output that is a mount point",
-                            "krelt in.bim out.v 64k",
-                            {{"in.bim", good}, {"out.v", longer}},
-                            "out.v"},
-                           Scenario::emptied),
-           [](mp::State& st) { st.mount_points = {"out.v"}; }),
       with({"in place, through a mount point",
             "krelt in.bim in.bim 64k",
             {{"in.bim", good}},
             "in.bim"},
-           [](mp::State& st) { st.mount_points = {"in.bim"}; }),
-      with(written_over_as({"an owner that cannot be read whole",
-                            "krelt in.bim out.v 64k",
-                            {{"in.bim", good}, {"out.v", longer}},
-                            "out.v"},
-                           Scenario::removed),
-           [](mp::State& st) { st.unreadable_owners = {"out.v"}; }),
+           mounted_here),
       written_over_as({"no name fits beside the output",
                        "krelt in.bim " + deep + "o.v 64k",
                        {{"in.bim", good}, {deep + "o.v", longer}},
                        deep + "o.v"},
                       Scenario::removed),
-      with_identity({"no name fits beside a new output",
-                     "krelt in.bim " + deep + "o.v 64k",
-                     {{"in.bim", good}},
-                     deep + "o.v"},
-                    "new"),
       with_identity({"a path of three-byte characters past 260 bytes",
                      "krelt in.bim " + cjk + " 64k",
                      {{"in.bim", good}, {cjk, previous}},
