@@ -14,7 +14,7 @@
 # and again when $(KRELT) names a path and that program changes.
 # The sizes are checked first (an optional -; a radix prefix 0x, 0o, 0b or
 # 0; digits of that radix; an optional K, M or G in any case): anything
-# else stops make, naming the file and the value, and nothing is converted.
+# else stops make, naming the file and the value, before it is converted.
 # Beside each .v a stamp, X.v.krelt-args, holds the sizes it was made with;
 # a .v whose sizes are not its stamp's is converted again, and no other,
 # so a changed size converts that file alone and an unchanged build runs

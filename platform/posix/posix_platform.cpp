@@ -205,7 +205,9 @@ void fill_information(const struct stat& st,
 const char ACCESS_LIST[] = "system.posix_acl_access";
 enum : unsigned {
   ACL_USER_OBJ = 0x01,
+  ACL_USER = 0x02,
   ACL_GROUP_OBJ = 0x04,
+  ACL_GROUP = 0x08,
   ACL_MASK = 0x10,
   ACL_OTHER = 0x20
 };
@@ -229,20 +231,29 @@ size_t minimal_list(mode_t mode, unsigned char* out) {
   return static_cast<size_t>(at - out);
 }
 
-// The permission bits that give nobody more than `list` gives: the owning
-// group keeps what its entry and the mask both allow, named users and
-// groups lose theirs.
-mode_t narrowest_mode(mode_t mode, const unsigned char* list, size_t length) {
-  unsigned group = 7, mask = 7;
+// The least any named user or group of `list` is given (7 where it names
+// none), and in *group what the owning group is given through the mask.
+mode_t least_named(const unsigned char* list, size_t length, mode_t* group) {
+  unsigned group_entry = 7, mask = 7, named = 0xF;  // 0xF: none named
   for (size_t at = 4; at + 8 <= length; at += 8) {
     const unsigned tag = list[at] | list[at + 1] << 8;
     const unsigned permissions = (list[at + 2] | list[at + 3] << 8) & 7;
-    if (tag == ACL_GROUP_OBJ) group = permissions;
+    if (tag == ACL_GROUP_OBJ) group_entry = permissions;
     if (tag == ACL_MASK) mask = permissions;
+    if (tag == ACL_USER || tag == ACL_GROUP) named &= permissions;
   }
-  return (mode & ~static_cast<mode_t>(070)) | ((group & mask) << 3);
+  *group = group_entry & mask;
+  return named == 0xF ? 7 : named & mask;
 }
 #endif
+
+// setuid, setgid and sticky belong to an owner and group; they are kept
+// only with both, as a copy by anybody else must not gain them, and given
+// last, as a write or a change of owner clears them.
+BOOL keep_special_bits(int fd, mode_t mode, DWORD old_mode) {
+  const mode_t special = static_cast<mode_t>(old_mode) & 07000;
+  return special == 0 || fchmod(fd, mode | special) == 0 ? TRUE : fail_errno();
+}
 
 // The signal mask before platform_defer_interruptions(TRUE). On Linux it
 // is the kernel's own, set directly: the C library keeps a few real-time
@@ -612,44 +623,53 @@ BOOL platform_keep_identity(HANDLE file, const PlatformOwner* like) {
       group_kept = true;
     }
   }
-  // Nobody gains: a group not kept (the writer's own now) gets no more
-  // than others had; where the owner is not kept, the old owner is now in
-  // the group or among the others, and neither gets more than it had.
-  mode_t mode = static_cast<mode_t>(like->mode) & 0777;
-  if (!group_kept) mode &= ~(070 & ~((mode & 07) << 3));
-  const mode_t owner_bits = (mode >> 6) & 07;
-  if (!owner_kept) mode &= 0700 | owner_bits << 3 | owner_bits;
   const bool both = owner_kept && group_kept;
+  mode_t mode = static_cast<mode_t>(like->mode) & 0777;
 #if defined(__linux__)
-  // The old file's access list where owner and group are both kept (its
-  // entries for them mean what they meant), else one that says no more
-  // than the mode: either replaces what the new file inherited from a
-  // folder's default list, and sets the permission bits with it in one
-  // call.
+  const size_t length = like->access_list_length;
+  const bool listed = length != 0 && length <= PLATFORM_ACCESS_LIST_MAX;
+  // The old file's access list, where owner and group are both kept (its
+  // entries for them mean what they meant): it replaces what the new file
+  // inherited from a folder's default list, and sets the permission bits
+  // with it, in one call.
+  if (both && listed &&
+      fsetxattr(fd, ACCESS_LIST, like->access_list, length, 0) == 0) {
+    return keep_special_bits(fd, mode, like->mode);
+  }
+  if (both && listed && errno != ENOTSUP) return fail_errno();
+  mode_t group_bits = (mode >> 3) & 07;
+  const mode_t named =
+      listed ? least_named(like->access_list, length, &group_bits) : 07;
+#else
+  mode_t group_bits = (mode >> 3) & 07;
+  const mode_t named = 07;
+#endif
+  // Else nobody may gain. Whoever a dropped list named is now in the group
+  // or among the others; so is the old owner where the owner is not kept,
+  // and the old group where the group is not; a group not kept (the
+  // writer's own) had what others had. The writer, owner now, keeps the
+  // write it had.
+  const mode_t owner_bits = (mode >> 6) & 07;
+  const mode_t other_bits = mode & 07;
+  const mode_t lost = named & (owner_kept ? 07 : owner_bits);
+  const mode_t group_after = (group_kept ? group_bits : other_bits) & lost;
+  const mode_t other_after = other_bits & lost & (group_kept ? 07 : group_bits);
+  mode = (owner_bits | (owner_kept ? 0 : 02)) << 6 | group_after << 3 |
+         other_after;
+#if defined(__linux__)
+  // A list that says no more than the mode, which also clears what the new
+  // file inherited from a folder's default list; the mode alone where the
+  // file system takes no list.
   unsigned char minimal[4 + 3 * 8];
-  const bool listed = both && like->access_list_length != 0 &&
-                      like->access_list_length <= PLATFORM_ACCESS_LIST_MAX;
-  const void* list = listed ? like->access_list : minimal;
-  const size_t length =
-      listed ? like->access_list_length : minimal_list(mode, minimal);
-  if (fsetxattr(fd, ACCESS_LIST, list, length, 0) != 0) {
-    // No access lists here: the mode alone, narrowed where a list gave
-    // the owning group less than the mode shows.
+  if (fsetxattr(fd, ACCESS_LIST, minimal, minimal_list(mode, minimal), 0) !=
+      0) {
     if (errno != ENOTSUP) return fail_errno();
-    if (listed) mode = narrowest_mode(mode, like->access_list, length);
     if (fchmod(fd, mode) != 0) return fail_errno();
   }
 #else
   if (fchmod(fd, mode) != 0) return fail_errno();
 #endif
-  // setuid, setgid and sticky belong to an owner and group; they are kept
-  // only with both, as a copy by anybody else must not gain them, and
-  // given last, as a write or a change of owner clears them.
-  const mode_t special = static_cast<mode_t>(like->mode) & 07000;
-  if (both && special != 0 && fchmod(fd, mode | special) != 0) {
-    return fail_errno();
-  }
-  return TRUE;
+  return both ? keep_special_bits(fd, mode, like->mode) : TRUE;
 }
 
 BOOL platform_write_alone(HANDLE file) {

@@ -216,9 +216,12 @@ TEST_F(PosixOnly, OwnerGroupModeAndAccessListAreKept) {
        0640, "u:65534:r,m::r"},
       {"a folder's default list", 1001, 4242, 0640, 0755, root, 1001, 0640, "",
        "d:u:65534:rw,d:g::r,d:o::-,d:m::rw"},
-      // The group cannot be kept: the writer's own gets what others had.
-      {"another group's file, by its owner", 1001, 100, 0640, 0770, owner, 1001,
-       0600, "", "", 1001},
+      // The group cannot be kept: the writer's own gets what others had,
+      // others what the old group had, and a list's denials hold.
+      {"another group's file, by its owner", 1001, 100, 0604, 0770, owner, 1001,
+       0640, "", "", 1001},
+      {"a list that denies, by its owner", 1001, 100, 0644, 0770, owner, 1001,
+       0600, "u:3000:---", "", 1001},
   };
   fs::permissions(dir, fs::perms(0755));
   for (const Case& c : cases) {
