@@ -5,8 +5,8 @@
 # Tamrisk application file with krelt::krelt: OUTPUT (its folder made), or
 # <name>.v in the current binary folder. IMAGE is a file (relative to the
 # current source folder, or to the binary folder when it is made in the
-# build) or an executable or library target whose file is the image. It is
-# reconverted when the image, a size or the krelt program changes, and
+# build) or an executable or shared library target whose file is the
+# image, defined before the call. It is reconverted when the image, a size or the krelt program changes, and
 # never otherwise. A size that krelt would misread stops the configure
 # step. CHECK adds a test that runs krelt-info --image <image> --heap
 # <size> [--mmarea <size>] [--max-memory <size>] on the result: it fails
@@ -54,8 +54,9 @@ function(krelt_add_application name)
     get_target_property(type ${arg_IMAGE} TYPE)
     if(NOT type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY|UNKNOWN_LIBRARY)$")
       message(FATAL_ERROR "krelt_add_application(${name}): IMAGE "
-        "${arg_IMAGE} is a target with no image file (${type}); name an "
-        "executable or library target, or the file that ${arg_IMAGE} makes")
+        "${arg_IMAGE} is a ${type} target, which links no image; name an "
+        "executable or a shared or module library target, or the file that "
+        "${arg_IMAGE} makes")
     endif()
     set(image $<TARGET_FILE:${arg_IMAGE}>)
   elseif(NOT IS_ABSOLUTE ${image})

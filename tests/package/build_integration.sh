@@ -273,7 +273,7 @@ configure() {  # PREFIX LINE...
 }
 refused "a missing IMAGE" "krelt_add_application(app): IMAGE is required" \
   configure "$prefix" 'krelt_add_application(app HEAP 64k)'
-refused "a custom target as IMAGE" "krelt_add_application(app): IMAGE made is a target with no image file" \
+refused "a custom target as IMAGE" "krelt_add_application(app): IMAGE made is a UTILITY target, which links no image" \
   configure "$prefix" 'add_custom_target(made)' 'krelt_add_application(app IMAGE made HEAP 64k)'
 refused "find_package(krelt 2.0) with version 1" 'compatible with requested version "2.0"' \
   configure "$prefix" 'find_package(krelt 2.0 REQUIRED)'
